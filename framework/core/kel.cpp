@@ -1,0 +1,202 @@
+#include "framework/core/kel.h"
+
+#include <atomic>
+#include <ctime>
+
+#include "framework/core/draw.h"
+#include "framework/core/input.h"
+#include "framework/core/log.h"
+#include "framework/core/rnd.h"
+#include "framework/core/sine.h"
+#include "framework/platforms/sdl/wrapper.h"
+#include "framework/platforms/sdl/wrapper_music.h"
+
+KEL_SETTINGS kel_settings;
+std::atomic<uint32_t> kel_ticks{0};
+
+namespace {
+
+// Most logic updates one pass may run to catch up after a stall.
+constexpr int kMaxCatchUp = 4;
+
+int is_init_ = 0;
+int quit_ = 0;
+unsigned logic_rate = 60;
+uint32_t time_ticks = 0;
+uint32_t logic_ticks = 0;
+// Read by the log prefix on the audio thread as well.
+std::atomic<double> start_seconds{0.0};
+int fps_ = 0;
+int paused_ = 0;
+int render_disabled_ = 0;
+const char* appname_ = nullptr;
+
+// Kept by the loop from pass to pass.
+int loop_seconds = 0;
+int loop_frames = 0;
+unsigned old_rate = 0;
+bool logic_updated = false;
+
+void clear_settings() {
+  kel_settings.stream_sample_rate = 0;
+  kel_settings.stream_buffer_size = 0;
+  kel_settings.stream_init_result = 0;
+  kel_settings.synth_effects_state.store(0);
+  kel_settings.enable_synth.store(0);
+  kel_settings.enable_wav.store(0);
+  kel_settings.render_first = 0;
+  kel_settings.delta_timing = 0;
+  kel_settings.callback_skreel.store(nullptr);
+}
+
+void render_frame() {
+  state_render();
+  draw_flip();
+  ++loop_frames;
+}
+
+void logic_update() {
+  ++logic_ticks;
+  kel_ticks.fetch_add(1);
+  wrapper_handle_events();
+  input_update_events();
+  state_update();
+  kel_settings.synth_effects_state.fetch_add(1);
+  input_clear_events();
+}
+
+// One pass of the main loop.
+void kel_loop(int idle) {
+  const uint32_t ticks = wrapper_get_ticks(static_cast<float>(logic_rate));
+  if (logic_rate != old_rate) {
+    kel_log("changed logic rate %d -> %d\n", old_rate, logic_rate);
+    logic_ticks = time_ticks;
+    old_rate = logic_rate;
+  }
+  int32_t updates = static_cast<int32_t>(ticks - logic_ticks);
+  if (updates > kMaxCatchUp) {
+    logic_ticks = ticks;
+    updates = kMaxCatchUp;
+  }
+  if (idle && !render_disabled_) render_frame();
+
+  const int cur_seconds = static_cast<int>(wrapper_get_seconds());
+  for (int32_t i = 0; i < updates; ++i) logic_update();
+  if (updates > 0) logic_updated = true;
+
+  if (!idle && logic_updated) {
+    logic_updated = false;
+    if (!render_disabled_) render_frame();
+  }
+  if (cur_seconds > loop_seconds) {
+    fps_ = loop_frames;
+    loop_seconds = cur_seconds;
+    loop_frames = 0;
+  }
+}
+
+}  // namespace
+
+int kel_init() {
+  if (is_init_) return 1;
+  kel_log_line("kel init");
+  clear_settings();
+  mrand_seed = static_cast<uint32_t>(std::time(nullptr));
+  input_init();
+  wrapper_init();
+  init_sine_table();
+  kel_set_logic_rate(60);
+  start_seconds.store(wrapper_get_seconds());
+  is_init_ = 1;
+  return 1;
+}
+
+void kel_exit() {
+  if (!is_init_) return;
+  kel_log_line("Quitting...");
+  wrapper_exit();
+  is_init_ = 0;
+  kel_log_line("Bye! :)");
+}
+
+int kel_run(int idle) {
+  if (!is_init_) {
+    const int result = kel_init();
+    if (result < 0) return result;
+    kel_graphics(0, 0, 0, 0);
+  }
+  if (quit_) {
+    kel_exit();
+    return 0;
+  }
+  if (!idle) logic_updated = false;
+  while (!quit_) {
+    kel_loop(idle);
+    if (idle) return 1;
+    wrapper_yield();
+  }
+  kel_exit();
+  return 0;
+}
+
+void kel_quit() { quit_ = 1; }
+int kel_is_quit() { return quit_; }
+
+unsigned kel_logic_rate() { return logic_rate; }
+
+int kel_set_logic_rate(unsigned rate) {
+  kel_log_trace(__LINE__, "kel_set_logic_rate");
+  kel_log("RATE %d\n", rate);
+  logic_rate = rate;
+  if (wrapper_set_logic_rate(static_cast<float>(rate)) < 0) return -1;
+  const uint32_t t = wrapper_get_ticks(static_cast<float>(rate));
+  time_ticks = logic_ticks = t;
+  kel_ticks.store(t);
+  return 1;
+}
+
+double kel_seconds() { return wrapper_get_seconds() - start_seconds.load(); }
+
+float kel_lerp(float t, float start, float end) { return (1 - t) * start + t * end; }
+
+int kel_graphics(int w, int h, int depth, int fullscreen) {
+  return wrapper_set_graphics(w, h, depth, fullscreen) < 0 ? -1 : 1;
+}
+
+float kel_w() { return static_cast<float>(wrapper_display_w()); }
+float kel_h() { return static_cast<float>(wrapper_display_h()); }
+int kel_fps() { return fps_; }
+
+void kel_pause(int pause) { paused_ = pause; }
+int kel_is_paused() { return paused_; }
+
+void kel_disable_render(int set) {
+  if (set != render_disabled_) kel_log("%s %d _> %d\n", "kel_disable_render", render_disabled_, set);
+  render_disabled_ = set;
+}
+
+void kel_set_app_name(const char* name) { appname_ = name; }
+const char* kel_app_name() { return appname_ ? appname_ : "unnamed"; }
+
+int kel_init_audio_stream(unsigned samplerate, unsigned bufsize) {
+  const int result = wrapper_sound_init(samplerate, bufsize);
+  kel_settings.stream_init_result = static_cast<int8_t>(result);
+  return result;
+}
+
+int kel_enable_wave(char enable) {
+  if (kel_settings.stream_init_result <= 0) return kel_settings.stream_init_result;
+  kel_log("ENABLE WAV? %d\n", kel_settings.enable_wav.load());
+  kel_settings.enable_wav.store(static_cast<uint8_t>(enable));
+  return 1;
+}
+
+int kel_enable_synth(char enable) {
+  if (kel_settings.stream_init_result <= 0) return kel_settings.stream_init_result;
+  kel_settings.enable_synth.store(static_cast<uint8_t>(enable));
+  return 1;
+}
+
+void kel_set_skreel_callback(KEL_SKREEL_CALLBACK callback) {
+  kel_settings.callback_skreel.store(callback);
+}

@@ -1,0 +1,197 @@
+#include "framework/platforms/sdl/wrapper.h"
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "framework/core/draw.h"
+#include "framework/core/input.h"
+#include "framework/core/kel.h"
+#include "framework/core/log.h"
+#include "framework/platforms/sdl/wrapper_music.h"
+
+namespace {
+
+int display_w = 640;
+int display_h = 480;
+int desktop_w = 0;
+int desktop_h = 0;
+int fullscreen_ = 0;
+SDL_Joystick* joy = nullptr;
+
+uint32_t sdl_ms() { return SDL_GetTicks(); }
+void sdl_delay(uint32_t ms) { SDL_Delay(ms); }
+
+// Read by the log prefix, which the audio thread writes too.
+std::atomic<WRAPPER_CLOCK_MS> clock_ms{sdl_ms};
+std::atomic<WRAPPER_CLOCK_DELAY> clock_delay{sdl_delay};
+
+void start_sdl() {
+  if (SDL_Init(SDL_INIT_EVERYTHING) == 0) return;
+  // One subsystem that cannot start (typically the sound device) must not
+  // take the clock, the events and the joystick down with it.
+  kel_log("SDL_Init: %s\n", SDL_GetError());
+  for (Uint32 subsystem : {SDL_INIT_TIMER, SDL_INIT_VIDEO, SDL_INIT_JOYSTICK, SDL_INIT_AUDIO})
+    if (SDL_WasInit(subsystem) == 0) SDL_InitSubSystem(subsystem);
+}
+
+void queue_event(int type, int keyid, int id, float x, float y) {
+  INPUT_EVENT e{};
+  e.type = type;
+  e.keyid = keyid;
+  e.id = id;
+  e.x = x;
+  e.y = y;
+  input_add_event(&e);
+}
+
+// Drains SDL's event queue into the input ring.
+void check_events() {
+  SDL_Event ev;
+  while (SDL_PollEvent(&ev)) {
+    switch (ev.type) {
+      case SDL_KEYDOWN:
+        queue_event(INPUT_DOWN, translate_symbol(ev.key.keysym.sym), 0, 0, 0);
+        break;
+      case SDL_KEYUP:
+        queue_event(INPUT_UP, translate_symbol(ev.key.keysym.sym), 0, 0, 0);
+        break;
+      case SDL_MOUSEMOTION:
+        queue_event(INPUT_MOVE, K_MOUSE, 0, ev.motion.x, ev.motion.y);
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+        queue_event(INPUT_DOWN, K_MOUSE, ev.button.button - 1, ev.button.x, ev.button.y);
+        break;
+      case SDL_MOUSEBUTTONUP:
+        queue_event(INPUT_UP, K_MOUSE, ev.button.button - 1, ev.button.x, ev.button.y);
+        break;
+      case SDL_QUIT:
+        kel_log_line("SDL_QUIT");
+        kel_quit();
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+int translate_symbol(int symbol) {
+  if (symbol >= SDLK_0 && symbol <= SDLK_9) return K_0 + (symbol - SDLK_0);
+  if (symbol >= SDLK_F1 && symbol <= SDLK_F12) return K_F1 + (symbol - SDLK_F1);
+  switch (symbol) {
+    case SDLK_BACKSPACE: return K_BS;
+    case SDLK_TAB: return K_TAB;
+    case SDLK_RETURN: return K_ENTER;
+    case SDLK_ESCAPE: return K_ESC;
+    case SDLK_DELETE: return K_DEL;
+    case SDLK_BACKQUOTE: return K_TILDE;
+    case SDLK_UP: return K_UP;
+    case SDLK_DOWN: return K_DOWN;
+    case SDLK_LEFT: return K_LEFT;
+    case SDLK_RIGHT: return K_RIGHT;
+    case SDLK_a: return K_A;
+    case SDLK_s: return K_S;
+    case SDLK_d: return K_D;
+    case SDLK_w: return K_W;
+    case SDLK_y: return K_BUTTON1;
+    case SDLK_z: return K_BUTTON1;
+    case SDLK_x: return K_BUTTON2;
+    case SDLK_c: return K_BUTTON3;
+    default: return K_NONE;
+  }
+}
+
+int wrapper_init() {
+  start_sdl();
+  joy = SDL_JoystickOpen(0);
+  if (desktop_w == 0 && desktop_h == 0) {
+    if (const SDL_VideoInfo* info = SDL_GetVideoInfo()) {
+      desktop_w = info->current_w;
+      desktop_h = info->current_h;
+    }
+  }
+  for (MOUSE_STATE& m : mouse_state) m = MOUSE_STATE{};
+  return 1;
+}
+
+int wrapper_set_graphics(int w, int h, int depth, int fullscreen) {
+  kel_log("Set graphics %dx%d\n", w, h);
+  display_w = w ? w : desktop_w;
+  display_h = h ? h : desktop_h;
+  if (!fullscreen && (w == 0 || h == 0)) {
+    display_w /= 2;
+    display_h /= 2;
+  }
+  kel_log("Desktop: %dx%d\n", desktop_w, desktop_h);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 8);
+  Uint32 flags = SDL_OPENGL;
+  if (fullscreen) flags |= SDL_FULLSCREEN;
+  if (SDL_SetVideoMode(display_w, display_h, depth, flags) == nullptr) return -1;
+  draw_reset();
+  wrapper_reset_opengl_matrix(0, 0);
+  fullscreen_ = fullscreen;
+  return 1;
+}
+
+int wrapper_set_fullscreen(int set) {
+  if ((set != 0) == (fullscreen_ != 0)) return 1;
+  return wrapper_set_graphics(display_w, display_h, 0, set);
+}
+
+void wrapper_reset_opengl_matrix(float w, float h) {
+  if (w == 0) w = static_cast<float>(display_w);
+  if (h == 0) h = static_cast<float>(display_h);
+  glLoadIdentity();
+  glScalef(static_cast<float>(display_w) / w, static_cast<float>(display_h) / h, 1.0f);
+}
+
+void wrapper_handle_events() {
+  check_events();
+  if (keys[K_ESC]) kel_quit();
+}
+
+double wrapper_get_seconds() { return clock_ms.load()() / 1000.0; }
+
+uint32_t wrapper_get_ticks(float frequency) {
+  const double product = static_cast<double>(clock_ms.load()()) * frequency / 1000.0;
+  // Keep the conversion defined for absurd rates: out of range counts as 0.
+  if (!(std::fabs(product) < 9.2e18)) return 0;
+  return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(product)));
+}
+
+int wrapper_set_logic_rate(float) { return 0; }
+
+void wrapper_delay(double seconds) {
+  const double ms = seconds * 1000.0;
+  clock_delay.load()(ms > 0 && ms < 4.0e9 ? static_cast<uint32_t>(ms) : 0);
+}
+
+void wrapper_yield() { wrapper_delay(0.001); }
+
+void wrapper_flip_screen() { SDL_GL_SwapBuffers(); }
+
+int wrapper_display_w() { return display_w; }
+int wrapper_display_h() { return display_h; }
+int wrapper_desktop_w() { return desktop_w; }
+int wrapper_desktop_h() { return desktop_h; }
+int wrapper_fullscreen() { return fullscreen_; }
+
+void wrapper_start_audio_stream() {}
+void wrapper_stop_audio_stream() {}
+
+void wrapper_exit() {
+  wrapper_sound_exit();
+  SDL_Quit();
+  joy = nullptr;  // SDL_Quit closed it
+}
+
+void wrapper_set_clock(WRAPPER_CLOCK_MS ms, WRAPPER_CLOCK_DELAY delay) {
+  clock_ms.store(ms ? ms : sdl_ms);
+  clock_delay.store(delay ? delay : sdl_delay);
+}

@@ -1,0 +1,13 @@
+#include "framework/core/kel.h"
+#include "hack/tonebrook/tonebrook.h"
+
+int main(int argc, char** argv) {
+  if (const int status = tonebrook_early_exit(argc, argv); status >= 0) return status;
+  tonebrook_prefer_dummy_video();
+  kel_init();
+  kel_set_app_name("tonebrook");
+  app_init(argc, argv);
+  kel_run(0);
+  kel_exit();
+  return 0;
+}

@@ -1,0 +1,126 @@
+#include "hack/tonebrook/tonebrook.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "framework/core/kel.h"
+#include "framework/core/log.h"
+
+#ifndef TONEBROOK_VERSION
+#define TONEBROOK_VERSION "unknown"
+#endif
+
+const char* music_file = nullptr;
+STATE main_state = {nullptr, update, nullptr, nullptr};
+
+namespace {
+
+constexpr const char* kUsage = "usage: tonebrook FILE [RATE]\n";
+constexpr unsigned kDefaultRate = 44100;
+constexpr unsigned kWatchEvery = 16;  // logic updates between looks at the file
+constexpr unsigned kTextCapacity = 1024;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+FILE_STAMP stamp_of(const struct stat& st, int open_failed) {
+  FILE_STAMP s{};
+  s.seconds = static_cast<uint32_t>(st.st_mtim.tv_sec);
+  s.nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+  s.size = static_cast<int64_t>(st.st_size);
+  s.change_seconds = static_cast<uint32_t>(st.st_ctim.tv_sec);
+  s.change_nanoseconds = static_cast<uint32_t>(st.st_ctim.tv_nsec);
+  s.open_failed = open_failed;
+  s.seen = 1;
+  return s;
+}
+
+bool same_file_state(const FILE_STAMP& now, const FILE_STAMP& last) {
+  if (!last.seen) return false;
+  const bool same = now.seconds == last.seconds && now.nanoseconds == last.nanoseconds && now.size == last.size;
+  // After a failed open, a change of permissions (which moves only the
+  // status change time) is worth another try.
+  if (!last.open_failed) return same;
+  return same && now.change_seconds == last.change_seconds && now.change_nanoseconds == last.change_nanoseconds;
+}
+
+}  // namespace
+
+int tonebrook_early_exit(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return -1;
+  }
+  if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kUsage, stdout);
+    std::fputs("Plays the bytebeat tune in FILE and plays it anew whenever FILE is saved.\n"
+               "RATE is the sound device's sample rate in Hz (default 44100).\n",
+               stdout);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::fputs("tonebrook " TONEBROOK_VERSION "\n", stdout);
+    return 0;
+  }
+  return -1;
+}
+
+void tonebrook_prefer_dummy_video() {
+  // Without a window of its own to open, SDL would otherwise pick a text-mode
+  // driver on a console and take over the terminal.
+  setenv("SDL_VIDEODRIVER", "dummy", 0);
+}
+
+int app_init(int argc, char** argv) {
+  unsigned rate = 0;
+  kel_log("argc %d\n", argc);
+  if (argc > 1) {
+    music_file = argv[1];
+    if (argc > 2 && std::sscanf(argv[2], "%u", &rate) != 1) rate = 0;
+  }
+  kel_set_logic_rate(60);
+  if (rate == 0) rate = kDefaultRate;
+  kel_log("music_file: '%s' rate: %u\n", music_file ? music_file : "(null)", rate);
+  setup_audio(rate);
+  state_switch(&main_state);
+  return 1;
+}
+
+void setup_audio(unsigned rate) { kel_init_audio_stream(rate, 0); }
+
+void update() { game_reload_changed_music(); }
+
+void game_reload_changed_music() {
+  static FILE_STAMP lasttime{};
+  static char buf[kTextCapacity];
+  if (kel_ticks.load() % kWatchEvery != 0) return;
+  load_if_changed(music_file, &lasttime, buf, sizeof buf);
+}
+
+const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsigned len) {
+  if (file == nullptr || last == nullptr || buf == nullptr || len == 0) return nullptr;
+  struct stat st;
+  if (stat(file, &st) != 0) return nullptr;
+  const FILE_STAMP now = stamp_of(st, 0);
+  if (same_file_state(now, *last)) return nullptr;
+
+  File f(std::fopen(file, "r"));
+  if (!f) {
+    kel_log("cannot open '%s': %s\n", file, std::strerror(errno));
+    *last = stamp_of(st, 1);
+    return nullptr;
+  }
+  const std::size_t size = std::fread(buf, 1, len - 1, f.get());
+  kel_log("reloaded '%s' (%u vs %u) %d bytes\n", file, now.seconds, last->seconds, static_cast<int>(size));
+  f.reset();
+  *last = now;
+  buf[size] = '\0';
+  return buf;
+}
