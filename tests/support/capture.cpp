@@ -17,8 +17,14 @@ StdoutCapture::StdoutCapture() {
 }
 
 StdoutCapture::~StdoutCapture() {
-  std::fflush(stdout);
+  // Whatever the test did not take (a failure message among it) goes on to
+  // the real output.
+  const std::string rest = take();
   dup2(saved_fd_, STDOUT_FILENO);
+  if (!rest.empty()) {
+    std::fwrite(rest.data(), 1, rest.size(), stdout);
+    std::fflush(stdout);
+  }
   close(saved_fd_);
   close(file_fd_);
 }

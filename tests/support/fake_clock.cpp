@@ -1,6 +1,7 @@
 #include "support/fake_clock.h"
 
 #include <atomic>
+#include <utility>
 
 #include "framework/platforms/sdl/wrapper.h"
 
@@ -9,27 +10,31 @@ namespace {
 
 std::atomic<uint32_t> ms{0};
 std::atomic<uint64_t> slept_ms{0};
-bool advance_on_delay = false;
+std::function<void(uint32_t)> delay_hook;
 
 uint32_t read_ms() { return ms.load(); }
 void delay(uint32_t d) {
   slept_ms += d;
-  if (advance_on_delay) ms += d;
+  if (delay_hook) delay_hook(d);
 }
 
 }  // namespace
 
-void install(uint32_t start_ms, bool delay_advances) {
+void install(uint32_t start_ms) {
   ms = start_ms;
   slept_ms = 0;
-  advance_on_delay = delay_advances;
+  delay_hook = nullptr;
   wrapper_set_clock(read_ms, delay);
 }
 
-void uninstall() { wrapper_set_clock(nullptr, nullptr); }
+void uninstall() {
+  wrapper_set_clock(nullptr, nullptr);
+  delay_hook = nullptr;
+}
 void set(uint32_t value) { ms = value; }
 void advance(uint32_t d) { ms += d; }
 uint32_t now() { return ms.load(); }
 uint64_t slept() { return slept_ms.load(); }
+void on_delay(std::function<void(uint32_t)> hook) { delay_hook = std::move(hook); }
 
 }  // namespace fake_clock

@@ -1,0 +1,147 @@
+// The platform layer without a window: events, clocks and sleeping.
+#include <SDL.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "framework/core/input.h"
+#include "framework/core/kel.h"
+#include "framework/platforms/sdl/wrapper.h"
+#include "support/capture.h"
+#include "support/fake_clock.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+std::vector<INPUT_EVENT> seen;
+
+class Wrapper : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_clock::install(0);
+    kel_init();
+    seen.clear();
+    input_set_callback([](INPUT_EVENT* e) { seen.push_back(*e); });
+  }
+  void TearDown() override {
+    input_set_callback(nullptr);
+    kel_exit();
+    fake_clock::uninstall();
+  }
+
+  static void push_key(Uint8 type, SDLKey sym) {
+    SDL_Event ev{};
+    ev.type = type;
+    ev.key.type = type;
+    ev.key.keysym.sym = sym;
+    ASSERT_EQ(SDL_PushEvent(&ev), 0);
+  }
+  static void push_button(Uint8 type, Uint8 button, Uint16 x, Uint16 y) {
+    SDL_Event ev{};
+    ev.type = type;
+    ev.button.type = type;
+    ev.button.button = button;
+    ev.button.x = x;
+    ev.button.y = y;
+    ASSERT_EQ(SDL_PushEvent(&ev), 0);
+  }
+  static void drain() {
+    wrapper_handle_events();
+    input_update_events();
+  }
+};
+
+TEST_F(Wrapper, KeysArriveAsTheirKeyCodes) {
+  push_key(SDL_KEYDOWN, SDLK_z);
+  push_key(SDL_KEYUP, SDLK_z);
+  push_key(SDL_KEYDOWN, SDLK_F12);
+  push_key(SDL_KEYDOWN, SDLK_q);
+  drain();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].type, INPUT_DOWN);
+  EXPECT_EQ(seen[0].keyid, K_BUTTON1);
+  EXPECT_EQ(seen[1].type, INPUT_UP);
+  EXPECT_EQ(seen[2].keyid, K_F12);
+  EXPECT_EQ(seen[3].keyid, K_NONE);
+  EXPECT_EQ(keys[K_NONE], 1);
+}
+
+TEST_F(Wrapper, MouseButtonsCarryTheirIndexAndMovesCarryZero) {
+  push_button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 30, 40);
+  push_button(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT, 31, 41);
+  SDL_Event move{};
+  move.type = SDL_MOUSEMOTION;
+  move.motion.type = SDL_MOUSEMOTION;
+  move.motion.x = 50;
+  move.motion.y = 60;
+  SDL_PushEvent(&move);
+  drain();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].keyid, K_MOUSE);
+  EXPECT_EQ(seen[0].id, 2);
+  EXPECT_EQ(seen[1].id, 2);
+  EXPECT_EQ(seen[1].x, 31.0f);
+  EXPECT_EQ(seen[2].type, INPUT_MOVE);
+  EXPECT_EQ(seen[2].id, 0);
+  EXPECT_EQ(mouse_state[2].state, 5);
+}
+
+TEST_F(Wrapper, QuitEventRequestsQuitAndLaterEventsStillArrive) {
+  SDL_Event quit{};
+  quit.type = SDL_QUIT;
+  SDL_PushEvent(&quit);
+  push_key(SDL_KEYDOWN, SDLK_a);
+  StdoutCapture out;
+  drain();
+  EXPECT_TRUE(kel_is_quit());
+  EXPECT_EQ(strip_log_prefixes(out.take()), "SDL_QUIT\n");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].keyid, K_A);
+}
+
+TEST_F(Wrapper, EscapeQuitsOnTheUpdateAfterItWasPressed) {
+  push_key(SDL_KEYDOWN, SDLK_ESCAPE);
+  drain();  // the key table learns of it only after this drain
+  EXPECT_FALSE(kel_is_quit());
+  wrapper_handle_events();
+  EXPECT_TRUE(kel_is_quit());
+}
+
+TEST_F(Wrapper, TicksAtARate) {
+  fake_clock::set(2500);
+  EXPECT_EQ(wrapper_get_ticks(60), 150u);
+  EXPECT_EQ(wrapper_get_ticks(0), 0u);
+  fake_clock::set(1016);
+  EXPECT_EQ(wrapper_get_ticks(60), 60u);
+  fake_clock::set(1017);
+  EXPECT_EQ(wrapper_get_ticks(60), 61u);
+  EXPECT_DOUBLE_EQ(wrapper_get_seconds(), 1.017);
+  EXPECT_EQ(wrapper_get_ticks(1e30f), 0u);  // absurd rates stay defined
+}
+
+TEST_F(Wrapper, SleepingAsksThePlatformForWholeMilliseconds) {
+  wrapper_yield();
+  wrapper_delay(0.0259);
+  wrapper_delay(-1);
+  EXPECT_EQ(fake_clock::slept(), 26u);
+}
+
+TEST_F(Wrapper, NoWindowUntilGraphicsAreSet) {
+  EXPECT_EQ(wrapper_display_w(), 640);
+  EXPECT_EQ(wrapper_display_h(), 480);
+  EXPECT_EQ(wrapper_fullscreen(), 0);
+  EXPECT_EQ(wrapper_set_fullscreen(0), 1);  // nothing to change
+  EXPECT_EQ(wrapper_set_logic_rate(60), 0);
+}
+
+TEST(WrapperRealClock, CountsFromStartUp) {
+  kel_init();
+  const uint32_t a = wrapper_get_ticks(1000);
+  SDL_Delay(2);
+  EXPECT_GE(wrapper_get_ticks(1000), a);
+  kel_exit();
+}
+
+}  // namespace
