@@ -118,6 +118,11 @@ const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsig
     return nullptr;
   }
   const std::size_t size = std::fread(buf, 1, len - 1, f.get());
+  if (std::ferror(f.get())) {
+    kel_log("cannot read '%s': %s\n", file, std::strerror(errno));
+    *last = stamp_of(st, 1);
+    return nullptr;
+  }
   kel_log("reloaded '%s' (%u vs %u) %d bytes\n", file, now.seconds, last->seconds, static_cast<int>(size));
   f.reset();
   *last = now;
