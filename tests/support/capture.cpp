@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 
 StdoutCapture::StdoutCapture() {
   std::fflush(stdout);
@@ -42,7 +42,39 @@ std::string StdoutCapture::take() {
   return out;
 }
 
+namespace {
+
+// Length of a log prefix "[kel <seconds>s (<ticks>)] " at `at`, or 0.
+size_t prefix_length(const std::string& text, size_t at) {
+  static const std::string open = "[kel ";
+  if (text.compare(at, open.size(), open) != 0) return 0;
+  size_t i = at + open.size();
+  if (i < text.size() && text[i] == '-') ++i;
+  const size_t digits = i;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  if (i == digits || i + 3 >= text.size() || text[i] != '.' || !std::isdigit(static_cast<unsigned char>(text[i + 1])) ||
+      !std::isdigit(static_cast<unsigned char>(text[i + 2])))
+    return 0;
+  i += 3;
+  if (text.compare(i, 3, "s (") != 0) return 0;
+  i += 3;
+  const size_t ticks = i;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  if (i == ticks || text.compare(i, 3, ")] ") != 0) return 0;
+  return i + 3 - at;
+}
+
+}  // namespace
+
 std::string strip_log_prefixes(const std::string& text) {
-  static const std::regex prefix(R"(\[kel -?[0-9]+\.[0-9]{2}s \([0-9]+\)\] )");
-  return std::regex_replace(text, prefix, "");
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    if (const size_t n = prefix_length(text, i)) {
+      i += n;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
 }

@@ -1,5 +1,7 @@
 #include "support/process.h"
 
+#include "support/capture.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,7 +10,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <regex>
 #include <sstream>
 
 extern char** environ;
@@ -104,7 +105,6 @@ int PlayerProcess::wait(std::chrono::seconds limit) {
 }
 
 std::vector<std::string> log_messages(const std::string& output) {
-  static const std::regex prefix(R"(\[kel -?[0-9]+\.[0-9]{2}s \([0-9]+\)\] )");
   std::string clean;
   for (char c : output)
     if (c != '\0') clean += c;
@@ -114,7 +114,7 @@ std::vector<std::string> log_messages(const std::string& output) {
   while (std::getline(in, line)) {
     const auto at = line.find("[kel ");
     if (at == std::string::npos) continue;
-    lines.push_back(std::regex_replace(line.substr(at), prefix, ""));
+    lines.push_back(strip_log_prefixes(line.substr(at)));
   }
   return lines;
 }
