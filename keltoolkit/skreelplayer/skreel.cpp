@@ -1,0 +1,630 @@
+// skreel: the bytebeat engine (program model, URL text decoder, stack
+// machine and audio callback, encoder and listing).
+#include "keltoolkit/skreelplayer/skreel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "framework/core/kel.h"
+#include "framework/core/log.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Shared helpers
+
+// Both text buffers (the encoder's URL text and the listing) hold this many
+// characters and the NUL.
+constexpr std::size_t kTextCapacity = 1024;
+constexpr std::size_t kMaxTextLength = kTextCapacity - 1;
+
+constexpr int kMaxInstructions = 256;
+constexpr std::string_view kPrefix = "skreel://";
+
+// The URL letters of ids 1 to 46 (op_map without the separator).
+constexpr std::string_view kLetters{op_map + 1, OP_COUNT - 1};
+
+// White space as the C library classes it in the default locale. Written out
+// so that a char with the top bit set is never handed to isspace.
+constexpr bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+constexpr bool is_ascii_alnum(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+constexpr char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equal_ignoring_case(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    if (ascii_lower(*a) != ascii_lower(*b)) return false;
+  }
+  return *a == *b;
+}
+
+// Value of an upper-case hexadecimal digit of URL text, or -1.
+constexpr int url_hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Player state (written by the audio thread, except for skreel_reset at
+// start-up and the volume and rate, which go through atomic_ref)
+
+SKREELSTATE skreel{};
+
+// The hand-over: the main thread stores the text to play, the audio thread
+// adopts it at the start of a buffer. Compared by address.
+std::atomic<const char*> skreel_url_to_play{nullptr};
+std::atomic<const char*> skreel_url_playing{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free);
+static_assert(std::atomic_ref<float>::is_always_lock_free);
+
+// The output filter, kept from call to call and never reset.
+int16_t val16 = 0;
+int16_t lastval16 = 0;
+int16_t otm1 = 0;
+
+// Phase of `t` in billionths of a step.
+constexpr uint64_t kPhaseOne = 1'000'000'000;
+// The phase step is 64-bit: identical to a 32-bit step for every rate up to
+// 3.29 times the stream's rate, and it keeps counting correctly above that.
+// It is capped so that the accumulator (below kPhaseOne before each add)
+// cannot overflow.
+constexpr uint64_t kMaxPhaseStep = uint64_t{1} << 63;
+
+uint64_t phase_step(float rate, int sample_rate) {
+  // No stream rate, or a tune rate that is zero, negative or not a number:
+  // `t` stands still and the output holds its last value.
+  if (sample_rate <= 0) return 0;
+  const double step = static_cast<double>(rate) / static_cast<double>(sample_rate) * 1e9;
+  if (!(step > 0.0)) return 0;
+  if (step >= static_cast<double>(kMaxPhaseStep)) return kMaxPhaseStep;
+  return static_cast<uint64_t>(step);
+}
+
+// Float to 16 bits, truncated toward zero. Values beyond the 16-bit range
+// (a volume above 1.0) are clamped to it; not-a-number gives 0.
+int16_t to_int16(float value) {
+  if (!(value == value)) return 0;
+  if (value >= 32767.0f) return std::numeric_limits<int16_t>::max();
+  if (value <= -32768.0f) return std::numeric_limits<int16_t>::min();
+  return static_cast<int16_t>(value);
+}
+
+// 16-bit addition that wraps instead of clipping.
+inline int16_t add_wrapping(int16_t a, int16_t b) {
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint16_t>(a) + static_cast<uint16_t>(b)));
+}
+
+// ---------------------------------------------------------------------------
+// Encoder and listing state (main thread)
+
+std::array<char, kTextCapacity> encode_out{};
+std::array<char, kTextCapacity> listing_out{};
+SKREELCODEARRAY listing_code{};
+int encode_error_offset = -1;
+
+constexpr std::string_view kCompiledHeader = "compiled!";
+
+// Reads white space, an optional sign and a run of digits in `base` (10 or
+// 16; for 16 an optional "0x" or "0X" may follow the sign), as the C
+// library's "%u" and "%x" scans do: the value is taken modulo 2^32 after the
+// sign is applied, and a run too long for 64 bits gives all ones. The rest of
+// the text is ignored. Returns false when no number starts the text.
+bool scan_unsigned(const char* text, unsigned base, unsigned* val) {
+  const char* p = text;
+  while (is_space(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  bool prefix = false;
+  if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    prefix = true;
+    p += 2;
+  }
+  uint64_t value = 0;
+  bool overflow = false;
+  int digits = 0;
+  for (;; ++p, ++digits) {
+    int digit = -1;
+    if (*p >= '0' && *p <= '9') digit = *p - '0';
+    else if (base == 16 && *p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
+    else if (base == 16 && *p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
+    if (digit < 0) break;
+    if (value > (std::numeric_limits<uint64_t>::max() - static_cast<uint64_t>(digit)) / base) overflow = true;
+    value = value * base + static_cast<uint64_t>(digit);
+  }
+  // "0x" without digits still scans: it reads as 0.
+  if (digits == 0 && !prefix) return false;
+  if (digits == 0) value = 0;
+  if (overflow) value = std::numeric_limits<uint64_t>::max();
+  else if (negative) value = uint64_t{0} - value;
+  *val = static_cast<unsigned>(value);
+  return true;
+}
+
+// A token as a number: "0x" followed by hexadecimal, else decimal. (The
+// decimal scan of an unsigned and of a signed number accept the same tokens
+// with the same 32-bit result, so one scan serves for both.)
+bool token_number(const char* token, unsigned* val) {
+  if (scan_hex_digit(token, val) == 1) return true;
+  return scan_unsigned(token, 10, val);
+}
+
+}  // namespace
+
+// ===========================================================================
+// URL text decoding
+
+const char* skip_prefix(const char* buf) {
+  if (!buf) return nullptr;
+  const char* found = std::strstr(buf, kPrefix.data());
+  return found ? found + kPrefix.size() : buf;
+}
+
+int skreel_decode_opcode(char ch) {
+  if (ch == '.') return OP_NOP;
+  const std::size_t at = kLetters.find(ch);
+  return at == std::string_view::npos ? -1 : static_cast<int>(at) + 1;
+}
+
+int skreel_decode_number(const char* buf, uint32_t* number) {
+  if (!buf) return 0;
+  uint32_t value = 0;
+  int used = 0;
+  for (int digit; (digit = url_hex_digit(buf[used])) >= 0; ++used) {
+    value = value * 16u + static_cast<uint32_t>(digit);
+  }
+  if (used > 0 && number) *number = value;
+  return used;
+}
+
+int skreel_decode_name(const char* buf, char* name) {
+  if (!buf) return -1;
+  for (int i = 0;; ++i) {
+    const char c = buf[i];
+    if (c == '\0' || c == '!') {
+      if (name) name[i] = '\0';
+      return i;
+    }
+    if (c != '_' && !is_ascii_alnum(c)) return -1;
+    if (name) name[i] = c == '_' ? ' ' : c;
+    if (i == 16) {
+      if (name) name[i + 1] = '\0';
+      return -2;
+    }
+  }
+}
+
+int skreel_decode_code_block(const char* buf, SKREELCODE* code, int maxlen) {
+  if (!buf || !code) return -1;
+  const char* p = buf;
+  if (*p == '$') ++p;
+  int cell = 0;
+  while (*p != '\0' && cell < maxlen) {
+    while (*p == '!' || *p == '.') ++p;
+    uint32_t number = 0;
+    if (const int used = skreel_decode_number(p, &number); used > 0) {
+      code[cell++] = SKREELCODE{OP_PUSH_INT, number};
+      p += used;
+      continue;
+    }
+    const int id = *p == '\0' ? -1 : skreel_decode_opcode(*p);
+    if (id <= 0) break;  // an unknown character, or the end after separators
+    code[cell++] = SKREELCODE{static_cast<uint8_t>(id), 0};
+    ++p;
+  }
+  return cell;
+}
+
+int skreel_decode_url_to_array(const char* buf, SKREELCODEARRAY* code) {
+  if (!buf) {
+    kel_log_line("START DECODE ERROR!");
+    return -2;
+  }
+  const char* p = skip_prefix(buf);
+  std::array<char, 32> name{};
+  if (*p == '!') {
+    std::memcpy(name.data(), "unnamed", sizeof "unnamed");
+  } else {
+    const int length = skreel_decode_name(p, name.data());
+    if (length < 0) {
+      kel_log_line("NAME DECODE ERROR!");
+      return -1;
+    }
+    p += length;
+  }
+  if (*p != '!') {
+    kel_log_line("START DECODE ERROR!");
+    return -2;
+  }
+  if (!code) {
+    kel_log("CODE DECODE ERROR! %d\n", -1);
+    return -1;
+  }
+  *code = SKREELCODEARRAY{};
+  const int ret = skreel_decode_code_block(p, code->op.data(), kMaxInstructions);
+  if (ret < 0) {
+    kel_log("CODE DECODE ERROR! %d\n", ret);
+    return ret;
+  }
+  code->count = static_cast<uint16_t>(ret);
+  kel_log("DECODED '%s' %d opcodes\n", name.data(), ret);
+  return ret;
+}
+
+// ===========================================================================
+// Stack machine
+
+VAL32 skreel_pick(const STACK* stack, VAL8 off) {
+  return stack->cell[static_cast<uint8_t>(stack->sp - off)];
+}
+
+void push(STACK* stack, VAL32 value) {
+  ++stack->sp;
+  stack->cell[stack->sp] = value;
+}
+
+VAL32 pop(STACK* stack) {
+  const VAL32 value = stack->cell[stack->sp];
+  --stack->sp;
+  return value;
+}
+
+VAL8 skreel_do_t_func(const SKREELCODEARRAY* codes, STACK* stack, STACK* memory, const VAL32* inputs,
+                      VAL32 t) {
+  if (!codes || !stack || !memory) return 0;
+  const unsigned count = std::min<unsigned>(codes->count, kMaxInstructions);
+  if (count == 0) return 0;
+
+  // The stack pointer is kept in a local and wraps as an 8-bit value.
+  auto& cell = stack->cell;
+  uint8_t sp = stack->sp;
+  auto binary = [&](auto op) {
+    const VAL32 b = cell[sp];
+    --sp;
+    cell[sp] = op(cell[sp], b);
+  };
+  auto input = [&](int index) {
+    ++sp;
+    cell[sp] = inputs ? inputs[index] : 0;
+  };
+
+  for (unsigned i = 0; i < count; ++i) {
+    const SKREELCODE& ins = codes->op[i];
+    switch (ins.id) {
+      case OP_TIME:
+        ++sp;
+        cell[sp] = t;
+        break;
+      case OP_PUSH_INT:
+        ++sp;
+        cell[sp] = ins.val;
+        break;
+      case OP_DROP:
+        --sp;
+        break;
+      case OP_MUL:
+        binary([](VAL32 a, VAL32 b) { return a * b; });
+        break;
+      case OP_DIV:
+        binary([](VAL32 a, VAL32 b) { return b == 0 ? 0u : a / b; });
+        break;
+      case OP_ADD:
+        binary([](VAL32 a, VAL32 b) { return a + b; });
+        break;
+      case OP_SUB:
+        binary([](VAL32 a, VAL32 b) { return a - b; });
+        break;
+      case OP_MOD:
+        binary([](VAL32 a, VAL32 b) { return b == 0 ? 0u : a % b; });
+        break;
+      case OP_LSHIFT:
+        binary([](VAL32 a, VAL32 b) { return a << (b & 31u); });
+        break;
+      case OP_RSHIFT:
+        binary([](VAL32 a, VAL32 b) { return b <= 31u ? a >> b : 0u; });
+        break;
+      case OP_AND:
+        binary([](VAL32 a, VAL32 b) { return a & b; });
+        break;
+      case OP_OR:
+        binary([](VAL32 a, VAL32 b) { return a | b; });
+        break;
+      case OP_XOR:
+        binary([](VAL32 a, VAL32 b) { return a ^ b; });
+        break;
+      case OP_NOT:
+        cell[sp] = ~cell[sp];
+        break;
+      case OP_DUP: {
+        const VAL32 top = cell[sp];
+        ++sp;
+        cell[sp] = top;
+        break;
+      }
+      case OP_PICK: {
+        const VAL32 n = cell[sp];
+        --sp;
+        const VAL32 picked = cell[static_cast<uint8_t>(sp - static_cast<uint8_t>(n))];
+        ++sp;
+        cell[sp] = picked;
+        break;
+      }
+      case OP_SWAP: {
+        const uint8_t below = static_cast<uint8_t>(sp - 1);
+        std::swap(cell[sp], cell[below]);
+        break;
+      }
+      case OP_LT:
+        binary([](VAL32 a, VAL32 b) { return a < b ? 0xFFFFFFFFu : 0u; });
+        break;
+      case OP_GT:
+        binary([](VAL32 a, VAL32 b) { return a > b ? 0xFFFFFFFFu : 0u; });
+        break;
+      case OP_EQ:
+        binary([](VAL32 a, VAL32 b) { return a == b ? 0xFFFFFFFFu : 0u; });
+        break;
+      case OP_FETCH: {
+        const VAL32 address = cell[sp];
+        cell[sp] = memory->cell[address & 0xFFu];
+        break;
+      }
+      case OP_STORE: {
+        const VAL32 address = cell[sp];
+        --sp;
+        const VAL32 value = cell[sp];
+        --sp;
+        memory->cell[address & 0xFFu] = value;
+        break;
+      }
+      case OP_INPUT0:
+        input(0);
+        break;
+      case OP_INPUT1:
+        input(1);
+        break;
+      case OP_INPUT2:
+        input(2);
+        break;
+      case OP_INPUT3:
+        input(3);
+        break;
+      default:
+        // OP_NOP, OP_i and OP_H upward have no behaviour: the evaluation
+        // stops with 0, keeping what the earlier instructions did.
+        stack->sp = sp;
+        return 0;
+    }
+  }
+  const VAL32 result = cell[sp];
+  --sp;
+  stack->sp = sp;
+  return static_cast<VAL8>(result & 0xFFu);
+}
+
+// ===========================================================================
+// Player
+
+void skreel_reset(void) {
+  skreel = SKREELSTATE{};
+  skreel_url_to_play.store(nullptr);
+  std::atomic_ref<float>(skreel.volume).store(1.0f);
+  std::atomic_ref<float>(skreel.rate).store(8000.0f);
+}
+
+int skreel_play_url(const char* url) {
+  const int pending = skreel_url_to_play.load() != skreel_url_playing.load() ? 1 : 0;
+  skreel_url_to_play.store(url);
+  if (url) {
+    kel_set_skreel_callback(skreelplayer_callback);
+  } else {
+    kel_set_skreel_callback(nullptr);
+    skreel_url_playing.store(nullptr);
+  }
+  return pending;
+}
+
+void skreel_set_volume(float volume) { std::atomic_ref<float>(skreel.volume).store(volume); }
+
+float skreel_rate(void) { return std::atomic_ref<float>(skreel.rate).load(); }
+
+void skreel_set_rate(float rate) { std::atomic_ref<float>(skreel.rate).store(rate); }
+
+void skreelplayer_callback(int16_t* buffer, int stereo_sample_count, int sample_rate) {
+  const uint64_t divstep = phase_step(std::atomic_ref<float>(skreel.rate).load(), sample_rate);
+
+  // Hand-over: adopt a newly handed text at the start of the buffer. The
+  // program is written here only, so an evaluation never sees half of one.
+  const char* wanted = skreel_url_to_play.load();
+  if (wanted != skreel_url_playing.load()) {
+    skreel_url_playing.store(wanted);
+    if (wanted) skreel_decode_url_to_array(wanted, &skreel.code);
+  }
+
+  if (stereo_sample_count <= 0 || !buffer) return;
+
+  std::array<VAL32, 8> inputs{};
+  std::copy_n(skreel.inputs.begin(), 4, inputs.begin());
+  const float volume = std::atomic_ref<float>(skreel.volume).load();
+  VAL32 t = skreel.t;
+  uint64_t t_freq = 0;
+
+  for (int frame = 0; frame < stereo_sample_count; ++frame) {
+    t_freq += divstep;
+    if (t_freq >= kPhaseOne) {
+      const VAL32 old_t = t;
+      t += static_cast<VAL32>(t_freq / kPhaseOne);
+      t_freq %= kPhaseOne;
+      // A step that wraps `t` round to a smaller value makes no new value.
+      if (t > old_t) {
+        const VAL8 val8 = skreel_do_t_func(&skreel.code, &skreel.stack, &skreel.memory, inputs.data(), t);
+        const int x = val8 * 128;
+        otm1 = to_int16(static_cast<float>(x - lastval16) + 0.999f * static_cast<float>(otm1));
+        lastval16 = static_cast<int16_t>(x);
+        val16 = to_int16(static_cast<float>(otm1) * volume);
+      }
+    }
+    buffer[2 * frame] = add_wrapping(buffer[2 * frame], val16);
+    buffer[2 * frame + 1] = add_wrapping(buffer[2 * frame + 1], val16);
+  }
+  skreel.t = t;
+}
+
+// ===========================================================================
+// Encoding and listing
+
+int scan_past_delimiter(const char* in, char delimit) {
+  if (!in) return 0;
+  int i = 0;
+  while (in[i] != '\0') {
+    if (in[i++] == delimit) break;
+  }
+  return i;
+}
+
+int skip_comments(const char* in) {
+  if (!in) return 0;
+  int i = 0;
+  while (is_space(in[i])) ++i;
+  if (in[i] != '(') return 0;
+  return i + scan_past_delimiter(in + i, ')');
+}
+
+int get_token(const char* in, char* out, unsigned len) {
+  if (!in || !out || len == 0) return 0;
+  int i = 0;
+  while (is_space(in[i])) ++i;
+  unsigned stored = 0;
+  // Every character examined here is echoed: the token's characters, then
+  // the one that stopped the reading (white space or the terminating NUL). A
+  // token cut at `len` characters has no stopping character; its last
+  // character is consumed and dropped.
+  while (stored < len) {
+    const char c = in[i];
+    std::putchar(static_cast<unsigned char>(c));
+    if (c == '\0' || is_space(c)) break;
+    out[stored++] = c;
+    ++i;
+  }
+  out[stored < len ? stored : len - 1] = '\0';
+  return stored == 0 ? 0 : i;
+}
+
+const OP_INFO* op_lookup(const char* token) {
+  if (!token) return nullptr;
+  for (const OP_INFO& row : op_table) {
+    if (row.name && equal_ignoring_case(row.name, token)) return &row;
+  }
+  return nullptr;
+}
+
+const OP_INFO* op_lookup_id(int id) {
+  for (const OP_INFO& row : op_table) {
+    if (row.id == id) return &row;
+  }
+  return nullptr;
+}
+
+int scan_hex_digit(const char* token, unsigned* val) {
+  if (!token || !val || token[0] != '0' || token[1] != 'x') return 0;
+  return scan_unsigned(token + 2, 16, val) ? 1 : 0;
+}
+
+const char* skreel_encode(const char* text) {
+  encode_error_offset = -1;
+  if (!text) {
+    kel_log_line("?NO TEXT TO ENCODE");
+    encode_error_offset = 0;
+    return nullptr;
+  }
+  // Built aside and copied out only when complete, so a failed call leaves
+  // the previous result in place.
+  std::array<char, kTextCapacity> out{};
+  std::size_t used = kCompiledHeader.size();
+  std::memcpy(out.data(), kCompiledHeader.data(), used);
+
+  const char* in = text;
+  for (;;) {
+    for (int skip; (skip = skip_comments(in)) > 0;) in += skip;
+    const char* token_start = in;
+    while (is_space(*token_start)) ++token_start;
+
+    std::array<char, 16> token{};
+    const int consumed = get_token(in, token.data(), static_cast<unsigned>(token.size()));
+    if (consumed == 0) break;
+
+    std::array<char, 16> element{};
+    unsigned value = 0;
+    if (const OP_INFO* row = op_lookup(token.data())) {
+      element[0] = op_map[row->id];
+    } else if (token_number(token.data(), &value)) {
+      std::snprintf(element.data(), element.size(), "%X", value);
+    } else {
+      kel_log("?UNKNOWN SYMBOL: '%s'\n", token.data());
+      encode_error_offset = static_cast<int>(token_start - text);
+      return nullptr;
+    }
+    const std::size_t length = std::strlen(element.data());
+    if (used + length > kMaxTextLength) {
+      kel_log("?CODE TOO LONG: '%s' would take the URL text past %zu characters\n", token.data(),
+              kMaxTextLength);
+      encode_error_offset = static_cast<int>(token_start - text);
+      return nullptr;
+    }
+    std::memcpy(out.data() + used, element.data(), length);
+    used += length;
+    in += consumed;
+  }
+  out[used] = '\0';
+  std::memcpy(encode_out.data(), out.data(), used + 1);
+  kel_log("out: '%s'\n", encode_out.data());
+  return encode_out.data();
+}
+
+int skreel_encode_error_offset(void) { return encode_error_offset; }
+
+const char* skreel_decode_url_to_text(const char* url) {
+  listing_out[0] = '\0';
+  const int count = skreel_decode_url_to_array(url, &listing_code);
+  if (count <= 0) return nullptr;
+
+  std::size_t used = 0;
+  for (int i = 0; i < count; ++i) {
+    const SKREELCODE& ins = listing_code.op[static_cast<std::size_t>(i)];
+    const OP_INFO* row = op_lookup_id(ins.id);
+    if (!row) {
+      listing_out[0] = '\0';
+      return nullptr;
+    }
+    std::array<char, 16> element{};
+    if (ins.id == OP_PUSH_INT) {
+      std::snprintf(element.data(), element.size(), "%u ", ins.val);
+    } else {
+      std::snprintf(element.data(), element.size(), "%s ", row->name);
+    }
+    const std::size_t length = std::strlen(element.data());
+    if (used + length > kMaxTextLength) {
+      kel_log("?LISTING TOO LONG: opcode %d of %d does not fit in %zu characters\n", i + 1, count,
+              kMaxTextLength);
+      listing_out[0] = '\0';
+      return nullptr;
+    }
+    std::memcpy(listing_out.data() + used, element.data(), length + 1);
+    used += length;
+    kel_log("OP NAME: '%s' ID#%d VALUE: %u\n", row->name, static_cast<int>(ins.id), ins.val);
+  }
+  kel_log("CODE:\n%s\n", listing_out.data());
+  return listing_out.data();
+}

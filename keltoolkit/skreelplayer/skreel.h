@@ -1,0 +1,279 @@
+// skreel: the bytebeat engine.
+//
+// A tune is a short postfix program for a stack machine. The machine runs it
+// once for every step of a time counter `t`; the low 8 bits of what it leaves
+// on top of the stack are one sample. This module holds the program model and
+// opcode table, the decoder of the compact URL text that carries tunes, the
+// stack machine with the audio callback that plays the current tune, and the
+// encoder that turns readable program text into URL text (with its reverse,
+// the listing).
+//
+// Threads: skreel_reset, skreel_play_url, the encoder and the listing run on
+// the main thread; skreelplayer_callback runs on the audio thread and is the
+// only writer of the program being played. The hand-over between the two is
+// a pair of atomic text pointers (see skreel_play_url).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Program model
+
+using VAL8 = uint8_t;    // one sample
+using VAL32 = uint32_t;  // one machine word; all arithmetic wraps modulo 2^32
+
+// A ring of 256 words. A push adds 1 to `sp`, then stores at `sp`; a pop reads
+// at `sp`, then subtracts 1. `sp` wraps modulo 256, so there is no overflow
+// or underflow: the 257th push overwrites the oldest value.
+struct STACK {
+  std::array<VAL32, 256> cell;
+  uint8_t sp;
+};
+
+// One instruction: `val` is the number pushed by OP_PUSH_INT, 0 otherwise.
+struct SKREELCODE {
+  uint8_t id;
+  VAL32 val;
+};
+
+// One program of up to 256 instructions.
+struct SKREELCODEARRAY {
+  std::array<SKREELCODE, 256> op;
+  uint16_t count;
+};
+
+// The whole state of the player.
+struct SKREELSTATE {
+  SKREELCODEARRAY code;          // the program being played
+  STACK stack;                   // kept from one `t` to the next
+  STACK memory;                  // 256 words for fetch and store; `sp` unused
+  std::array<VAL32, 8> inputs;   // the first four are read by OP_INPUT0..3
+  VAL32 t;                       // the time counter
+  float volume;                  // gain on the filtered output (1.0 after reset)
+  float rate;                    // steps of `t` per second (8000.0 after reset)
+};
+
+// Opcode ids. The URL letter of id n is op_map[n].
+enum SKREEL_OP : int {
+  OP_NOP = 0,
+  OP_TIME,
+  OP_PUSH_INT,
+  OP_DROP,
+  OP_MUL,
+  OP_DIV,
+  OP_ADD,
+  OP_SUB,
+  OP_MOD,
+  OP_i,
+  OP_LSHIFT,
+  OP_RSHIFT,
+  OP_AND,
+  OP_OR,
+  OP_XOR,
+  OP_NOT,
+  OP_DUP,
+  OP_PICK,
+  OP_SWAP,
+  OP_LT,
+  OP_GT,
+  OP_EQ,
+  OP_FETCH,
+  OP_STORE,
+  OP_INPUT0,
+  OP_INPUT1,
+  OP_INPUT2,
+  OP_INPUT3,
+  OP_H,
+  OP_I,
+  OP_J,
+  OP_K,
+  OP_L,
+  OP_M,
+  OP_N,
+  OP_O,
+  OP_P,
+  OP_Q,
+  OP_R,
+  OP_S,
+  OP_T,
+  OP_U,
+  OP_V,
+  OP_W,
+  OP_X,
+  OP_Y,
+  OP_Z,
+  OP_COUNT  // 47
+};
+
+enum SKREEL_OP_TEST : int { TEST_NONE = 0, TEST_CONDITIONAL = 1, TEST_PASS = 2 };
+enum SKREEL_OP_MUTABILITY : int { MUTABLE = 0, IMMUTABLE = 1 };
+
+// One row of the opcode table. Only `id` and `name` are read (by the encoder
+// and the listing); the stack effects are descriptive.
+struct OP_INFO {
+  int id;
+  const char* name;
+  int consume;
+  int produce;
+  int test;
+  int immutable;
+};
+
+// The URL letter of every opcode id: '.' (OP_NOP, also the separator), a to z,
+// then G to Z. A to F and the digits are left to hexadecimal numbers.
+inline constexpr char op_map[] = ".abcdefghijklmnopqrstuvwxyzGHIJKLMNOPQRSTUVWXYZ";
+static_assert(sizeof op_map == 48);
+
+// The opcode table in its stored order; lookups scan from row 0 and take the
+// first match. "@" and "!" carry the stack effects of fetch and store but the
+// id OP_NOP, so the encoder turns them into the separator '.'. Rows 27 to 46
+// are empty.
+inline constexpr std::array<OP_INFO, OP_COUNT> op_table{{
+    {OP_NOP, "NOP", 0, 0, TEST_NONE, IMMUTABLE},
+    {OP_TIME, "t", 0, 1, TEST_NONE, IMMUTABLE},
+    {OP_PUSH_INT, "#", 0, 1, TEST_NONE, MUTABLE},
+    {OP_DROP, "DROP", 1, 0, TEST_NONE, IMMUTABLE},
+    {OP_MUL, "*", 2, 1, TEST_NONE, MUTABLE},
+    {OP_DIV, "/", 2, 1, TEST_NONE, MUTABLE},
+    {OP_ADD, "+", 2, 1, TEST_NONE, MUTABLE},
+    {OP_SUB, "-", 2, 1, TEST_NONE, MUTABLE},
+    {OP_MOD, "%", 2, 1, TEST_NONE, MUTABLE},
+    {OP_LSHIFT, "<<", 2, 1, TEST_NONE, MUTABLE},
+    {OP_RSHIFT, ">>", 2, 1, TEST_NONE, MUTABLE},
+    {OP_AND, "&", 2, 1, TEST_NONE, MUTABLE},
+    {OP_OR, "|", 2, 1, TEST_NONE, MUTABLE},
+    {OP_XOR, "^", 2, 1, TEST_NONE, MUTABLE},
+    {OP_NOT, "~", 1, 1, TEST_NONE, MUTABLE},
+    {OP_DUP, "DUP", 1, 2, TEST_NONE, IMMUTABLE},
+    {OP_PICK, "PICK", 1, 1, TEST_NONE, IMMUTABLE},
+    {OP_SWAP, "SWAP", 2, 2, TEST_NONE, IMMUTABLE},
+    {OP_GT, ">", 2, 1, TEST_CONDITIONAL, MUTABLE},
+    {OP_LT, "<", 2, 1, TEST_CONDITIONAL, MUTABLE},
+    {OP_EQ, "=", 2, 1, TEST_CONDITIONAL, MUTABLE},
+    {OP_NOP, "@", 1, 1, TEST_NONE, IMMUTABLE},
+    {OP_NOP, "!", 2, 0, TEST_NONE, IMMUTABLE},
+    {OP_INPUT0, "x", 0, 1, TEST_NONE, IMMUTABLE},
+    {OP_INPUT1, "y", 0, 1, TEST_NONE, IMMUTABLE},
+    {OP_INPUT2, "u", 0, 1, TEST_NONE, IMMUTABLE},
+    {OP_INPUT3, "v", 0, 1, TEST_NONE, IMMUTABLE},
+    // rows 27 to 46: empty
+}};
+
+// ---------------------------------------------------------------------------
+// URL text decoding
+//
+// URL text: an optional "skreel://" prefix (everything up to and including
+// its first occurrence is skipped), a name of 0 to 16 letters, digits or '_'
+// ('_' stands for a space), then '!' and the code: one letter per
+// instruction, upper-case hexadecimal numbers for pushes, '!' and '.' as
+// separators.
+
+// Decodes `buf` into `code`. Returns the instruction count (0 to 256), -1 for
+// a bad name, -2 when there is no code part (also for a null `buf`). `code`
+// is left as it was after a bad name or a missing code part. Prints
+// "DECODED '<name>' <n> opcodes" on success (after the log prefix).
+int skreel_decode_url_to_array(const char* buf, SKREELCODEARRAY* code);
+
+// Decodes the name at the start of `buf` into `name` (at least 18 bytes; may
+// be null to only check it). Returns its length (0 to 16), -1 for a character
+// that is not allowed (or a null `buf`), -2 when 17 allowed characters come
+// without an end.
+int skreel_decode_name(const char* buf, char* name);
+
+// Decodes code text into at most `maxlen` instructions at `code`. Returns the
+// number written, -1 when `buf` or `code` is null, 0 for an empty text. An
+// unknown character ends the program there.
+int skreel_decode_code_block(const char* buf, SKREELCODE* code, int maxlen);
+
+// Reads a run of hexadecimal digits (0-9, A-F) at `buf`, keeping the low 32
+// bits. Returns the number of characters used; 0 when there is no digit
+// (`number` is then not written).
+int skreel_decode_number(const char* buf, uint32_t* number);
+
+// 0 for '.', 1 to 46 for the URL letter of an opcode, -1 otherwise.
+int skreel_decode_opcode(char ch);
+
+// Just past the first "skreel://" in `buf`, or `buf` itself when there is none.
+const char* skip_prefix(const char* buf);
+
+// ---------------------------------------------------------------------------
+// Player
+
+// Clears the player state (program, stack, memory, inputs, `t`), forgets any
+// handed-over text and sets volume 1.0 and rate 8000.0. The audio filter, the
+// record of the adopted text and the callback installation are kept. Call it
+// while no tune is playing (at start-up).
+void skreel_reset(void);
+
+// Hands `url` to the audio side (held by pointer: keep the text alive and
+// unchanged until the audio side has adopted it). A non-null `url` installs
+// the callback; null removes it and forgets what the audio side adopted, so
+// that the same address handed over next is taken as new. Returns 1 when the
+// previously handed-over text had not yet been adopted, else 0.
+int skreel_play_url(const char* url);
+
+void skreel_set_volume(float volume);
+float skreel_rate(void);
+void skreel_set_rate(float rate);
+
+// The audio callback: adopts a newly handed-over text at the start of the
+// buffer, then adds `stereo_sample_count` frames of the tune into `buffer`
+// (wrapping 16-bit addition into both channels). Allocates nothing and takes
+// no lock.
+void skreelplayer_callback(int16_t* buffer, int stereo_sample_count, int sample_rate);
+
+// Runs `codes` once for time `t`; the result is the low 8 bits of the popped
+// top of the stack, or 0 for an empty program or one that stops on an opcode
+// without behaviour. A null `inputs` reads as zeros.
+VAL8 skreel_do_t_func(const SKREELCODEARRAY* codes, STACK* stack, STACK* memory, const VAL32* inputs,
+                      VAL32 t);
+
+// The cell at index (sp - off) modulo 256.
+VAL32 skreel_pick(const STACK* stack, VAL8 off);
+void push(STACK* stack, VAL32 value);
+VAL32 pop(STACK* stack);
+
+// ---------------------------------------------------------------------------
+// Readable program text: encoding and listing
+
+// Compiles readable program text into URL text "compiled!..." in the
+// encoder's own 1024-byte buffer (the same address every call, overwritten by
+// the next). Echoes the text it reads to standard output and prints
+// "out: '<url>'". Returns null, with a message, for a token that is neither
+// an op name nor a number, for URL text that would not fit in 1023
+// characters, and for a null `text`.
+const char* skreel_encode(const char* text);
+
+// After a skreel_encode that returned null: the byte offset, from the start
+// of the text given, of the token that caused the failure (0 for a null
+// text). -1 after a call that succeeded or before any call.
+int skreel_encode_error_offset(void);
+
+// The readable listing of `url`'s program in the listing's own 1024-byte
+// buffer, each element followed by one space. Null when the text does not
+// decode, decodes to no instruction, holds an opcode without a table row,
+// or when the listing would not fit in 1023 characters.
+const char* skreel_decode_url_to_text(const char* url);
+
+// Characters to skip for white space and one comment "( ... )"; 0 when no
+// comment follows.
+int skip_comments(const char* in);
+
+// Characters up to and including the first `delimit`, or up to the end.
+int scan_past_delimiter(const char* in, char delimit);
+
+// Skips white space and reads one token of at most len - 1 characters into
+// `out`, echoing the characters it examines to standard output. Returns the
+// characters consumed (white space and token), 0 at the end of the text.
+int get_token(const char* in, char* out, unsigned len);
+
+// The first table row whose name equals `token` ignoring case, or null.
+const OP_INFO* op_lookup(const char* token);
+
+// The first table row with `id`, or null.
+const OP_INFO* op_lookup_id(int id);
+
+// For a token that begins with "0x": scans the rest as hexadecimal into
+// `val` and returns 1 on success; 0 otherwise.
+int scan_hex_digit(const char* token, unsigned* val);
