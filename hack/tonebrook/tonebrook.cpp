@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 #include "framework/core/kel.h"
 #include "framework/core/log.h"
+#include "keltoolkit/skreelplayer/skreel.h"
 
 #ifndef TONEBROOK_VERSION
 #define TONEBROOK_VERSION "unknown"
@@ -24,6 +26,39 @@ constexpr const char* kUsage = "usage: tonebrook FILE [RATE]\n";
 constexpr unsigned kDefaultRate = 44100;
 constexpr unsigned kWatchEvery = 16;  // logic updates between looks at the file
 constexpr unsigned kTextCapacity = 1024;
+constexpr unsigned kLowestRate = 8000;
+constexpr unsigned kHighestRate = 192000;
+
+// A handed-over URL text must stay unchanged until the audio side has
+// decoded it, but the encoder reuses one buffer for every call. The player
+// therefore hands over copies, taking turns through a few slots: a slot is
+// written again only three saves later, long after the audio side decoded
+// it at the start of the buffer that followed its hand-over.
+constexpr std::size_t kUrlSlots = 4;
+std::array<std::array<char, kTextCapacity>, kUrlSlots> url_slots;
+std::size_t next_url_slot = 0;
+
+const char* keep_url(const char* url) {
+  std::array<char, kTextCapacity>& slot = url_slots[next_url_slot];
+  next_url_slot = (next_url_slot + 1) % kUrlSlots;
+  std::snprintf(slot.data(), slot.size(), "%s", url);
+  return slot.data();
+}
+
+// Tells the musician where in the file the encoder stopped.
+void report_position(const char* text, int offset) {
+  if (offset < 0) return;
+  int line = 1, column = 1;
+  for (int i = 0; i < offset && text[i] != '\0'; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  kel_log("at line %d, column %d of '%s'\n", line, column, music_file ? music_file : "");
+}
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -85,6 +120,12 @@ int app_init(int argc, char** argv) {
     music_file = argv[1];
     if (argc > 2 && std::sscanf(argv[2], "%u", &rate) != 1) rate = 0;
   }
+  if (rate != 0 && (rate < kLowestRate || rate > kHighestRate)) {
+    // A negative number arrives here as a huge one; never ask the device.
+    std::fprintf(stderr, "tonebrook: a rate of %s Hz is outside %u to %u; using %u Hz\n", argv[2], kLowestRate,
+                 kHighestRate, kDefaultRate);
+    rate = 0;
+  }
   kel_set_logic_rate(60);
   if (rate == 0) rate = kDefaultRate;
   kel_log("music_file: '%s' rate: %u\n", music_file ? music_file : "(null)", rate);
@@ -93,7 +134,13 @@ int app_init(int argc, char** argv) {
   return 1;
 }
 
-void setup_audio(unsigned rate) { kel_init_audio_stream(rate, 0); }
+void setup_audio(unsigned rate) {
+  if (kel_init_audio_stream(rate, 0) < 0)
+    std::fputs("tonebrook: the sound device could not be opened, so no sound will be heard "
+               "(try another SDL_AUDIODRIVER); compile messages still follow every save\n",
+               stderr);
+  skreel_reset();
+}
 
 void update() { game_reload_changed_music(); }
 
@@ -101,7 +148,14 @@ void game_reload_changed_music() {
   static FILE_STAMP lasttime{};
   static char buf[kTextCapacity];
   if (kel_ticks.load() % kWatchEvery != 0) return;
-  load_if_changed(music_file, &lasttime, buf, sizeof buf);
+  const char* text = load_if_changed(music_file, &lasttime, buf, sizeof buf);
+  if (text == nullptr) return;
+  const char* url = skreel_encode(text);
+  if (url == nullptr) report_position(text, skreel_encode_error_offset());
+  // The first call forgets what the audio side adopted, so that the second
+  // is taken as new; with no URL text both silence the tune.
+  skreel_play_url(nullptr);
+  skreel_play_url(url ? keep_url(url) : nullptr);
 }
 
 const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsigned len) {

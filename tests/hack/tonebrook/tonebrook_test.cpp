@@ -15,6 +15,7 @@
 
 #include "framework/core/kel.h"
 #include "hack/tonebrook/tonebrook.h"
+#include "keltoolkit/skreelplayer/skreel.h"
 #include "support/capture.h"
 
 using ::testing::HasSubstr;
@@ -234,6 +235,76 @@ TEST_F(AppInit, TheFileIsLookedAtEvery16thTick) {
   EXPECT_THAT(out.take(), HasSubstr("reloaded '"));
   music_file = nullptr;
   unlink(path);
+}
+
+TEST_F(AppInit, ARateOutsideWhatDevicesTakeIsRefusedWithAMessage) {
+  for (const char* rate : {"5", "-1", "192001", "4294967295"}) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_THAT(run({"tonebrook", "t.txt", rate}), HasSubstr("stream setting 44100hz, 1024 byte update\n"));
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                HasSubstr(std::string("a rate of ") + rate + " Hz is outside 8000 to 192000; using 44100 Hz"));
+  }
+  ::testing::internal::CaptureStderr();
+  EXPECT_THAT(run({"tonebrook", "t.txt", "8000"}), HasSubstr("stream setting 8000hz, 185 byte update\n"));
+  EXPECT_THAT(run({"tonebrook", "t.txt", "192000"}), HasSubstr("rate: 192000\n"));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(AppInitWithoutSound, SaysThatNothingWillBeHeardAndGoesOn) {
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  kel_init();
+  char name[] = "tonebrook", file[] = "t.txt";
+  char* argv[] = {name, file};
+  StdoutCapture out;
+  ::testing::internal::CaptureStderr();
+  app_init(2, argv);
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("no sound will be heard"));
+  EXPECT_THAT(strip_log_prefixes(out.take()), HasSubstr("Mix_OpenAudio: "));
+  EXPECT_EQ(state_current(), &main_state);
+  music_file = nullptr;
+  kel_exit();
+}
+
+class Reload : public TuneFile {
+ protected:
+  void SetUp() override {
+    TuneFile::SetUp();
+    kel_init();
+    music_file = path_.c_str();
+    kel_ticks = 16 * 1000;
+  }
+  void TearDown() override {
+    music_file = nullptr;
+    kel_exit();
+    TuneFile::TearDown();
+  }
+  // One look at the file, on a tick that is due; returns the log.
+  std::string look() {
+    kel_ticks = kel_ticks + 16;
+    StdoutCapture out;
+    game_reload_changed_music();
+    return strip_log_prefixes(out.take());
+  }
+};
+
+TEST_F(Reload, AGoodSaveHandsTheTuneToThePlayer) {
+  write("t 8 >>\n");
+  EXPECT_THAT(look(), HasSubstr("out: 'compiled!a8k'\n"));
+  EXPECT_NE(kel_settings.callback_skreel.load(), nullptr);
+  EXPECT_EQ(look(), "");  // no change, no hand-over
+}
+
+TEST_F(Reload, AnUnknownTokenSilencesTheTuneAndIsShownWhereItStands) {
+  write("t 8 >>\n");
+  look();
+  write("( saw ) t\n  t 2 frobnicate *\n");
+  const std::string log = look();
+  EXPECT_THAT(log, HasSubstr("?UNKNOWN SYMBOL: 'frobnicate'\n"));
+  EXPECT_THAT(log, HasSubstr("at line 2, column 7 of '" + path_ + "'\n"));
+  EXPECT_EQ(kel_settings.callback_skreel.load(), nullptr);
+  write("t\n");
+  look();
+  EXPECT_NE(kel_settings.callback_skreel.load(), nullptr);
 }
 
 }  // namespace
