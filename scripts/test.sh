@@ -2,7 +2,8 @@
 # Sets up what is missing, builds tonebrook and runs the whole test suite:
 #   1. g++, warnings as errors, every test;
 #   2. clang with AddressSanitizer and UndefinedBehaviorSanitizer, every test;
-#   3. clang with ThreadSanitizer, the tests of code shared with the audio thread.
+#   3. clang with ThreadSanitizer, the tests of code shared with the audio thread;
+#   4. clang with libFuzzer, ASan and UBSan: the WAV loader fuzzed for a bounded time.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -32,5 +33,15 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON
 cmake --build build-tsan
 TSAN_OPTIONS="halt_on_error=1:suppressions=$root/scripts/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threads
+
+echo "== clang, libFuzzer on the WAV loader (${TONEBROOK_FUZZ_SECONDS:-60} s)"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON -DTONEBROOK_SANITIZE=ON \
+  -DTONEBROOK_FUZZ=ON -DTONEBROOK_TESTS=OFF -DTONEBROOK_BENCH=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+cmake --build build-fuzz --target wav_load_fuzz
+findings=$(mktemp -d)
+build-fuzz/fuzz/wav_load_fuzz -max_total_time="${TONEBROOK_FUZZ_SECONDS:-60}" -close_fd_mask=1 -max_len=4096 \
+  -artifact_prefix="$findings/" "$findings" fuzz/corpus/wav
+rm -rf "$findings"
 
 echo "== all tests passed"

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -16,8 +15,8 @@
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "support/capture.h"
 #include "support/process.h"
+#include "support/wav_file.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -104,14 +103,6 @@ size_t first_mismatch(const std::vector<Change>& plan, const std::vector<Buffer>
 
 class PlayerSound : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/tonebrook-sound-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    tune_ = dir_ + "/tune.txt";
-    raw_ = dir_ + "/stream.raw";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   void write(const std::string& text) { std::ofstream(tune_, std::ios::trunc) << text; }
   // Waits until the device has written `more` further buffers.
   bool wait_buffers(PlayerProcess& player, size_t more) {
@@ -119,7 +110,9 @@ class PlayerSound : public ::testing::Test {
     return player.read_until([&](const std::string&) { return file_size(raw_) >= target; });
   }
 
-  std::string dir_, tune_, raw_;
+  TempDir dir_;
+  std::string tune_ = dir_.file("tune.txt");
+  std::string raw_ = dir_.file("stream.raw");
 };
 
 TEST_F(PlayerSound, EverySaveIsHeardFromABufferBoundaryWithTheMachineRunningOn) {

@@ -6,32 +6,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "support/process.h"
+#include "support/wav_file.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-namespace fs = std::filesystem;
 
 namespace {
 
 class Player : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/tonebrook-e2e-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    tune_ = dir_ + "/tune.txt";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   void write(const std::string& text) { std::ofstream(tune_, std::ios::trunc) << text; }
 
-  std::string dir_, tune_;
+  TempDir dir_;
+  std::string tune_ = dir_.file("tune.txt");
 };
 
 size_t count_of(const std::string& haystack, const std::string& needle) {

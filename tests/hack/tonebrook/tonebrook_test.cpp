@@ -17,6 +17,7 @@
 #include "hack/tonebrook/tonebrook.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "support/capture.h"
+#include "support/wav_file.h"
 
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
@@ -28,14 +29,6 @@ namespace {
 
 class TuneFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/tonebrook-watch-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    path_ = dir_ + "/tune.txt";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   void write(const std::string& text) {
     std::ofstream(path_, std::ios::binary | std::ios::trunc) << text;
   }
@@ -46,7 +39,8 @@ class TuneFile : public ::testing::Test {
   }
   const char* load() { return load_if_changed(path_.c_str(), &stamp_, buf_, sizeof buf_); }
 
-  std::string dir_, path_;
+  TempDir dir_;
+  std::string path_ = dir_.file("tune.txt");
   FILE_STAMP stamp_{};
   char buf_[1024];
 };
@@ -268,7 +262,6 @@ TEST(AppInitWithoutSound, SaysThatNothingWillBeHeardAndGoesOn) {
 class Reload : public TuneFile {
  protected:
   void SetUp() override {
-    TuneFile::SetUp();
     kel_init();
     music_file = path_.c_str();
     kel_ticks = 16 * 1000;
@@ -276,7 +269,6 @@ class Reload : public TuneFile {
   void TearDown() override {
     music_file = nullptr;
     kel_exit();
-    TuneFile::TearDown();
   }
   // One look at the file, on a tick that is due; returns the log.
   std::string look() {
