@@ -8,6 +8,7 @@
 #include "framework/core/log.h"
 #include "framework/core/rnd.h"
 #include "framework/core/sine.h"
+#include "framework/core/synth_effects.h"
 #include "framework/platforms/sdl/wrapper.h"
 #include "framework/platforms/sdl/wrapper_music.h"
 
@@ -104,6 +105,7 @@ int kel_init() {
   mrand_seed = static_cast<uint32_t>(std::time(nullptr));
   input_init();
   wrapper_init();
+  synth_effects_init(0, 0);
   init_sine_table();
   kel_set_logic_rate(60);
   start_seconds.store(wrapper_get_seconds());
@@ -193,7 +195,9 @@ int kel_enable_wave(char enable) {
 
 int kel_enable_synth(char enable) {
   if (kel_settings.stream_init_result <= 0) return kel_settings.stream_init_result;
-  kel_settings.enable_synth.store(static_cast<uint8_t>(enable));
+  const auto value = static_cast<uint8_t>(enable);
+  if (value != kel_settings.enable_synth.load()) synth_effects_init(-1, -1);
+  kel_settings.enable_synth.store(value);
   return 1;
 }
 

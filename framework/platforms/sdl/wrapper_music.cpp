@@ -9,10 +9,33 @@
 
 #include "framework/core/kel.h"
 #include "framework/core/log.h"
+#include "framework/core/synth.h"
+#include "framework/core/synth_effects.h"
+#include "framework/core/wav-play.h"
 
 namespace {
 
+constexpr int kSynthFrames = 65536;
+
+// One mono synthesiser value per frame of the buffer being mixed; a longer
+// buffer is mixed in pieces of this size.
+std::array<int16_t, kSynthFrames> synthbuf;
 int sample_rate_ = 8000;
+
+// Adds the synthesiser's mono values into both channels of `frames` frames,
+// saturating where the 16-bit sum would overflow.
+void add_synth(int16_t* samples, int frames) {
+  for (int done = 0; done < frames;) {
+    const int piece = std::min(frames - done, kSynthFrames);
+    syn_update(&synraw, synthbuf.data(), static_cast<unsigned>(piece));
+    int16_t* out = samples + 2 * done;
+    for (int i = 0; i < 2 * piece; ++i) {
+      const int sum = out[i] + synthbuf[static_cast<std::size_t>(i / 2)];
+      out[i] = static_cast<int16_t>(std::clamp(sum, -32768, 32767));
+    }
+    done += piece;
+  }
+}
 
 inline void stream_stop() { Mix_Pause(-1); }
 inline void stream_exit() { Mix_CloseAudio(); }
@@ -51,6 +74,8 @@ int wrapper_sound_init(unsigned samplerate, unsigned bufsize) {
     return -1;
   }
   sample_rate_ = static_cast<int>(samplerate);
+  wave_init(samplerate, 16);
+  syn_init(&synraw, samplerate, 1.0f, 256);
   Mix_RegisterEffect(MIX_CHANNEL_POST, mixaudio, nullptr, nullptr);
   stream_start();
   init = 1;
@@ -62,8 +87,18 @@ void wrapper_sound_exit() {
   stream_exit();
 }
 
+// The fixed order: SDL_mixer's own mix is in the stream already; then the
+// bytebeat (wrapping addition), the sample player (clipping) and the
+// synthesiser (saturating).
 void mixaudio(int, void* stream, int len, void*) {
+  if (stream == nullptr || len <= 0) return;
   auto* samples = static_cast<int16_t*>(stream);
   const int frames = len / 4;
   if (KEL_SKREEL_CALLBACK callback = kel_settings.callback_skreel.load()) callback(samples, frames, sample_rate_);
+  if (kel_settings.enable_wav.load()) wave_output_stereo(stream, static_cast<unsigned>(frames));
+  if (!kel_settings.enable_synth.load()) return;
+  // However many logic updates have passed, the effects advance at most
+  // once per buffer.
+  if (kel_settings.synth_effects_state.exchange(0) != 0) synth_effects_update();
+  add_synth(samples, frames);
 }

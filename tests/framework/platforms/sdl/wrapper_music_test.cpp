@@ -40,7 +40,7 @@ TEST_F(Stream, StartsOnceAndReportsItsSetting) {
   EXPECT_EQ(kel_init_audio_stream(44100, 0), 1);
   EXPECT_EQ(kel_settings.stream_init_result, 1);
   EXPECT_THAT(strip_log_prefixes(out.take()),
-              HasSubstr("stream setting 44100hz, 1024 byte update\nSTART audio STREAM\n"));
+              HasSubstr("stream setting 44100hz, 1024 byte update\nsyn_init sample rate 44100\nSTART audio STREAM\n"));
   EXPECT_EQ(kel_init_audio_stream(0, 0), 2);  // already running: left alone
   EXPECT_EQ(kel_settings.stream_init_result, 2);
   EXPECT_EQ(out.take(), "");
