@@ -3,38 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "framework/core/kel.h"
 #include "framework/core/synth.h"
 #include "framework/core/synth_effects.h"
+#include "support/alloc_counter.h"
 #include "support/capture.h"
 #include "support/fake_clock.h"
-
-namespace {
-std::atomic<long> allocations{0};
-thread_local bool counting = false;
-}  // namespace
-
-// Counts the allocations made while `counting` is set on this thread. The
-// replacements pair malloc with free, which g++ cannot see through.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-  if (counting) allocations.fetch_add(1);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace {
 
@@ -178,16 +155,15 @@ TEST_F(Growl, AudioSideAllocatesAndWritesNothing) {
   growl(30.868f, 3000);
   std::vector<int16_t> buf(1024);
   StdoutCapture capture;
-  allocations = 0;
-  counting = true;
-  for (int n = 0; n < 200; ++n) {
-    kel_ticks.fetch_add(1);
-    fake_clock::advance(23);
-    synth_effects_update();
-    syn_update(&synraw, buf.data(), static_cast<unsigned>(buf.size()));
-  }
-  counting = false;
-  EXPECT_EQ(allocations.load(), 0);
+  const long allocations = alloc_counter::during([&] {
+    for (int n = 0; n < 200; ++n) {
+      kel_ticks.fetch_add(1);
+      fake_clock::advance(23);
+      synth_effects_update();
+      syn_update(&synraw, buf.data(), static_cast<unsigned>(buf.size()));
+    }
+  });
+  EXPECT_EQ(allocations, 0);
   EXPECT_EQ(capture.take(), "");
 }
 

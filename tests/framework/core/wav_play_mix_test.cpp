@@ -3,65 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "framework/core/wav-play.h"
 #include "support/wav_file.h"
+#include "support/alloc_counter.h"
 #include "support/capture.h"
-
-// Counts every allocation of this program, to show that mixing makes none:
-// through the sanitizers' allocation hook where a sanitizer owns the
-// allocator, else by replacing operator new.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define WAV_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define WAV_TEST_SANITIZED 1
-#endif
-#endif
-
-namespace {
-std::atomic<long> allocations{0};
-}
-
-#ifdef WAV_TEST_SANITIZED
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*malloc_hook)(const volatile void*, std::size_t), void (*free_hook)(const volatile void*));
-namespace {
-void count_malloc(const volatile void*, std::size_t) { allocations.fetch_add(1); }
-void ignore_free(const volatile void*) {}
-[[maybe_unused]] const int hooks_installed =
-    __sanitizer_install_malloc_and_free_hooks(count_malloc, ignore_free);
-}  // namespace
-#else
-// (GCC takes the malloc/free pair inside the replaced operators for a
-// mismatch once they are inlined.)
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t n) {
-  allocations.fetch_add(1);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  allocations.fetch_add(1);
-  return std::malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-#endif
 
 namespace {
 
@@ -270,12 +222,13 @@ TEST_F(WavMix, MixingAllocatesAndPrintsNothing) {
   for (int i = 0; i < WAVE_VOICES; ++i) wave_play(wav, 0.5f, 0.5f + i * 0.1f, 0, i % 2);
   std::vector<int16_t> buf(2048, 0);
   StdoutCapture capture;
-  const long before = allocations.load();
-  for (int i = 0; i < 20; ++i) {
-    wave_output_stereo(buf.data(), 1024);
-    wave_output(buf.data(), 1024);
-  }
-  EXPECT_EQ(allocations.load(), before);
+  const long allocations = alloc_counter::during([&] {
+    for (int i = 0; i < 20; ++i) {
+      wave_output_stereo(buf.data(), 1024);
+      wave_output(buf.data(), 1024);
+    }
+  });
+  EXPECT_EQ(allocations, 0);
   EXPECT_EQ(capture.take(), "");
   wave_free(wav);
 }
