@@ -129,6 +129,8 @@ int wrapper_set_graphics(int w, int h, int depth, int fullscreen) {
     display_h /= 2;
   }
   kel_log("Desktop: %dx%d\n", desktop_w, desktop_h);
+  // Without a video subsystem (no display to open) there is no mode to set.
+  if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return -1;
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 8);
   Uint32 flags = SDL_OPENGL;
   if (fullscreen) flags |= SDL_FULLSCREEN;
@@ -174,7 +176,9 @@ void wrapper_delay(double seconds) {
 
 void wrapper_yield() { wrapper_delay(0.001); }
 
-void wrapper_flip_screen() { SDL_GL_SwapBuffers(); }
+void wrapper_flip_screen() {
+  if (SDL_WasInit(SDL_INIT_VIDEO) != 0) SDL_GL_SwapBuffers();
+}
 
 int wrapper_display_w() { return display_w; }
 int wrapper_display_h() { return display_h; }

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "framework/core/input.h"
@@ -134,6 +135,16 @@ TEST_F(Wrapper, NoWindowUntilGraphicsAreSet) {
   EXPECT_EQ(wrapper_fullscreen(), 0);
   EXPECT_EQ(wrapper_set_fullscreen(0), 1);  // nothing to change
   EXPECT_EQ(wrapper_set_logic_rate(60), 0);
+}
+
+TEST(WrapperWithoutVideo, NoDisplayMeansNoVideoModeAndFramesStillPass) {
+  setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
+  StdoutCapture out;
+  kel_init();
+  EXPECT_EQ(kel_graphics(640, 480, 0, 0), -1);
+  EXPECT_EQ(kel_run(1), 1);  // renders and flips a frame: nothing to show
+  kel_exit();
+  EXPECT_THAT(strip_log_prefixes(out.take()), HasSubstr("Set graphics 640x480\nDesktop: 0x0\n"));
 }
 
 TEST(WrapperRealClock, CountsFromStartUp) {
