@@ -12,28 +12,15 @@
 #include "support/alloc_counter.h"
 #include "support/capture.h"
 #include "support/fake_clock.h"
+#include "support/synth_fixture.h"
 
 namespace {
 
 constexpr float kRate = 44100.0f;
 
-class Growl : public ::testing::Test {
+class Growl : public SynthEffectsTest {
  protected:
-  void SetUp() override {
-    fake_clock::install(0);
-    kel_settings.enable_synth = 1;
-    kel_ticks = 10;
-    syn_init(&synraw, 44100, 1.0f, 256);
-    synth_effects_init(0, 0);
-  }
-  void TearDown() override {
-    kel_settings.enable_synth = 0;
-    fake_clock::uninstall();
-  }
-  static void tick() {
-    kel_ticks.fetch_add(1);
-    synth_effects_update();
-  }
+  Growl() : SynthEffectsTest(10) {}
   const SYNFUNC& stage(unsigned i) { return synraw.stage[i]; }
 };
 

@@ -9,6 +9,7 @@
 #include "framework/core/synth_effects.h"
 #include "support/capture.h"
 #include "support/fake_clock.h"
+#include "support/synth_fixture.h"
 
 namespace {
 
@@ -47,24 +48,8 @@ int click_effect(SYNTH_EFFECT_STATE* fx) {
   return SYNTH_EFFECT_RELEASE;
 }
 
-class SynthEffects : public ::testing::Test {
+class SynthEffects : public SynthEffectsTest {
  protected:
-  void SetUp() override {
-    fake_clock::install(0);
-    kel_settings.enable_synth = 1;
-    kel_ticks = 100;
-    syn_init(&synraw, 44100, 1.0f, 256);
-    synth_effects_init(0, 0);
-  }
-  void TearDown() override {
-    kel_settings.enable_synth = 0;
-    fake_clock::uninstall();
-  }
-
-  static void tick() {
-    kel_ticks.fetch_add(1);
-    synth_effects_update();
-  }
   static void render(unsigned frames) {
     static int16_t buf[4096];
     syn_update(&synraw, buf, frames);

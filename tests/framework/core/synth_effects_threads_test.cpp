@@ -13,6 +13,7 @@
 #include "framework/core/synth_effects.h"
 #include "support/capture.h"
 #include "support/fake_clock.h"
+#include "support/synth_fixture.h"
 
 namespace {
 
@@ -39,20 +40,9 @@ int tone_effect(SYNTH_EFFECT_STATE* fx) {
   return (fx->counter & 1) != 0 ? SYNTH_EFFECT_RELEASE : SYNTH_EFFECT_STOP;
 }
 
-class SynthEffectsThreads : public ::testing::Test {
+class SynthEffectsThreads : public SynthEffectsTest {
  protected:
-  void SetUp() override {
-    fake_clock::install(0);
-    kel_settings.enable_synth = 1;
-    kel_settings.synth_effects_state = 0;
-    kel_ticks = 1;
-    syn_init(&synraw, 44100, 1.0f, 256);
-    synth_effects_init(0, 0);
-  }
-  void TearDown() override {
-    kel_settings.enable_synth = 0;
-    fake_clock::uninstall();
-  }
+  SynthEffectsThreads() : SynthEffectsTest(1) {}
 
   // The mixing hook's part: effects once per logic tick, then a buffer.
   void start_audio() {
