@@ -47,6 +47,17 @@ inline void stream_start() {
   Mix_Resume(-1);
 }
 
+// 1 while the device is open. SDL_mixer must not be paused or closed again
+// once it is closed: it would walk channel records it has already freed.
+int init = 0;
+
+void close_device() {
+  if (init == 0) return;
+  stream_stop();
+  stream_exit();
+  init = 0;
+}
+
 }  // namespace
 
 unsigned wrapper_default_buffer_frames(unsigned samplerate) {
@@ -54,7 +65,6 @@ unsigned wrapper_default_buffer_frames(unsigned samplerate) {
 }
 
 int wrapper_sound_init(unsigned samplerate, unsigned bufsize) {
-  static int init = 0;
   if (samplerate == 0 && bufsize == 0) {
     if (init == 1) return 2;
     samplerate = 22050;
@@ -64,9 +74,7 @@ int wrapper_sound_init(unsigned samplerate, unsigned bufsize) {
     if (bufsize == 0) bufsize = wrapper_default_buffer_frames(samplerate);
   }
   kel_log("stream setting %dhz, %d byte update\n", samplerate, bufsize);
-  stream_stop();
-  stream_exit();
-  init = 0;
+  close_device();
   SDL_ClearError();
   if (stream_init(samplerate, bufsize, 1) < 0) {
     const char* why = Mix_GetError();
@@ -82,10 +90,7 @@ int wrapper_sound_init(unsigned samplerate, unsigned bufsize) {
   return 1;
 }
 
-void wrapper_sound_exit() {
-  stream_stop();
-  stream_exit();
-}
+void wrapper_sound_exit() { close_device(); }
 
 // The fixed order: SDL_mixer's own mix is in the stream already; then the
 // bytebeat (wrapping addition), the sample player (clipping) and the

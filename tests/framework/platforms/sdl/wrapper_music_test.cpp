@@ -48,6 +48,13 @@ TEST_F(Stream, StartsOnceAndReportsItsSetting) {
   EXPECT_THAT(strip_log_prefixes(out.take()), HasSubstr("stream setting 22050hz, 512 byte update\n"));
 }
 
+TEST_F(Stream, AfterShutDownTheDefaultsOpenTheDeviceAgain) {
+  ASSERT_EQ(kel_init_audio_stream(44100, 0), 1);
+  kel_exit();
+  kel_init();
+  EXPECT_EQ(kel_init_audio_stream(0, 0), 1);
+}
+
 TEST_F(Stream, ZeroForBothMeansTheDefaultsOnTheFirstStart) {
   StdoutCapture out;
   EXPECT_EQ(kel_init_audio_stream(0, 0), 1);
