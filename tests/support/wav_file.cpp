@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace wav_file {
 
@@ -68,6 +69,21 @@ std::string mono16(const std::vector<int16_t>& values, uint32_t rate) {
 }
 
 }  // namespace wav_file
+
+size_t file_size(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return error ? 0 : static_cast<size_t>(size);
+}
+
+std::vector<int16_t> read_s16le(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<int16_t> samples;
+  for (char bytes[2]; in.read(bytes, 2);)
+    samples.push_back(static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint8_t>(bytes[0]) |
+                                                                 static_cast<uint8_t>(bytes[1]) << 8)));
+  return samples;
+}
 
 TempFile::TempFile(const std::string& bytes, const std::string& suffix) {
   std::string name = "/tmp/tonebrook-test-XXXXXX" + suffix;

@@ -2,6 +2,7 @@
 // folders that remove themselves.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +27,12 @@ std::string pcm(uint16_t bits, uint16_t channels, uint32_t rate, const std::stri
 std::string mono16(const std::vector<int16_t>& values, uint32_t rate = 44100);
 
 }  // namespace wav_file
+
+// The size of a file in bytes, 0 when it does not exist.
+size_t file_size(const std::string& path);
+// The signed 16-bit little-endian samples of a raw file (what SDL's disk
+// writer records: left and right interleaved).
+std::vector<int16_t> read_s16le(const std::string& path);
 
 // A file in /tmp holding `bytes`, removed with this object.
 class TempFile {

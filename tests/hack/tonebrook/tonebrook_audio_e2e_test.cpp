@@ -1,6 +1,5 @@
 // The built player heard through SDL's disk writer: the captured stream must
 // equal, sample for sample, the engine's own rendering of the same tunes.
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,19 +25,11 @@ constexpr size_t kBufferSamples = 2 * kFrames;
 using Buffer = std::vector<int16_t>;
 
 std::vector<Buffer> read_buffers(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<int16_t> samples = read_s16le(path);
   std::vector<Buffer> buffers;
-  const size_t bytes_per_buffer = kBufferSamples * 2;
-  for (size_t at = 0; at + bytes_per_buffer <= bytes.size(); at += bytes_per_buffer) {
-    Buffer b(kBufferSamples);
-    for (size_t i = 0; i < kBufferSamples; ++i) {
-      const auto lo = static_cast<uint8_t>(bytes[at + 2 * i]);
-      const auto hi = static_cast<uint8_t>(bytes[at + 2 * i + 1]);
-      b[i] = static_cast<int16_t>(static_cast<uint16_t>(lo | hi << 8));
-    }
-    buffers.push_back(std::move(b));
-  }
+  for (size_t at = 0; at + kBufferSamples <= samples.size(); at += kBufferSamples)
+    buffers.emplace_back(samples.begin() + static_cast<std::ptrdiff_t>(at),
+                         samples.begin() + static_cast<std::ptrdiff_t>(at + kBufferSamples));
   return buffers;
 }
 
@@ -46,11 +37,6 @@ bool silent(const Buffer& b) {
   for (int16_t s : b)
     if (s != 0) return false;
   return true;
-}
-
-size_t file_size(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
 }
 
 // From buffer `at` on, the player plays `text` (empty: silence).

@@ -2,7 +2,6 @@
 // addition rules in the mixing hook, a growl heard from start to silence,
 // and a WAV file heard through SDL's disk writer.
 #include <SDL.h>
-#include <sys/stat.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 #include "framework/core/kel.h"
@@ -182,11 +180,6 @@ TEST_F(Sources, AGrowlSoundsAtOnceDecaysToSilenceAndIsClearedAway) {
   state_switch(nullptr);
 }
 
-size_t file_size(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
-}
-
 TEST(SourcesOnTheDevice, AWavFileIsHeardThroughAVoiceAtItsGains) {
   const TempDir dir;
   const std::string raw = dir.file("stream.raw");
@@ -215,10 +208,7 @@ TEST(SourcesOnTheDevice, AWavFileIsHeardThroughAVoiceAtItsGains) {
   kel_exit();
   wave_free(wav);
 
-  std::ifstream in(raw, std::ios::binary);
-  std::vector<int16_t> stream;
-  for (char bytes[2]; in.read(bytes, 2);)
-    stream.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8));
+  const std::vector<int16_t> stream = read_s16le(raw);
   size_t first = 0;
   while (first < stream.size() && stream[first] == 0) ++first;
   ASSERT_EQ(first % (2 * kFrames), 0u) << "a voice starts with a buffer";
