@@ -1,14 +1,21 @@
 #include "framework/core/draw.h"
 
-#include <SDL_opengl.h>
+#include <GL/gl.h>
 
 #include "framework/core/log.h"
-#include "framework/platforms/sdl/wrapper.h"
 
 namespace {
 
 // No GL texture has this name, so the first bind always goes through.
 uint32_t last_texture = 0xFFFFFFFFu;
+
+int default_width() { return 640; }
+int default_height() { return 480; }
+void no_flip() {}
+
+DRAW_DISPLAY_SIZE display_width = default_width;
+DRAW_DISPLAY_SIZE display_height = default_height;
+DRAW_DISPLAY_FLIP display_flip = no_flip;
 
 }  // namespace
 
@@ -30,8 +37,8 @@ void draw_clear_ex(float r, float g, float b, float a) {
 void draw_clear(float r, float g, float b) { draw_clear_ex(r, g, b, 0.0f); }
 
 void draw_reset() {
-  const int w = wrapper_display_w();
-  const int h = wrapper_display_h();
+  const int w = display_width();
+  const int h = display_height();
   glDisable(GL_CULL_FACE);
   glDisable(GL_DEPTH_TEST);
   glMatrixMode(GL_PROJECTION);
@@ -50,4 +57,10 @@ void draw_reset() {
   kel_log("draw: reset (%d x %d)\n", w, h);
 }
 
-void draw_flip() { wrapper_flip_screen(); }
+void draw_flip() { display_flip(); }
+
+void draw_set_display(DRAW_DISPLAY_SIZE width, DRAW_DISPLAY_SIZE height, DRAW_DISPLAY_FLIP flip) {
+  display_width = width ? width : default_width;
+  display_height = height ? height : default_height;
+  display_flip = flip ? flip : no_flip;
+}

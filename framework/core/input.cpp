@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "framework/core/kel.h"
+#include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
 
 unsigned char keys[K_COUNT];

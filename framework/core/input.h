@@ -49,7 +49,3 @@ void input_set_callback(INPUT_CALLBACK callback);
 int input_update_events();
 void input_clear_events();
 void input_reset();
-
-// Maps an SDL key symbol to a K_ code (K_NONE for keys without one).
-// Provided by the platform layer.
-int translate_symbol(int symbol);

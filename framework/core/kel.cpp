@@ -12,16 +12,12 @@
 #include "framework/platforms/sdl/wrapper.h"
 #include "framework/platforms/sdl/wrapper_music.h"
 
-KEL_SETTINGS kel_settings;
-std::atomic<uint32_t> kel_ticks{0};
-
 namespace {
 
 // Most logic updates one pass may run to catch up after a stall.
 constexpr int kMaxCatchUp = 4;
 
 int is_init_ = 0;
-int quit_ = 0;
 unsigned logic_rate = 60;
 uint32_t time_ticks = 0;
 uint32_t logic_ticks = 0;
@@ -68,6 +64,8 @@ void logic_update() {
 
 // One pass of the main loop.
 void kel_loop(int idle) {
+  // Lines that the audio thread queued since the last pass.
+  kel_log_flush_deferred();
   const uint32_t ticks = wrapper_get_ticks(static_cast<float>(logic_rate));
   if (logic_rate != old_rate) {
     kel_log("changed logic rate %d -> %d\n", old_rate, logic_rate);
@@ -100,6 +98,7 @@ void kel_loop(int idle) {
 
 int kel_init() {
   if (is_init_) return 1;
+  kel_set_clock(kel_seconds);
   kel_log_line("kel init");
   clear_settings();
   mrand_seed = static_cast<uint32_t>(std::time(nullptr));
@@ -119,6 +118,8 @@ void kel_exit() {
   wrapper_exit();
   is_init_ = 0;
   kel_log_line("Bye! :)");
+  // The audio thread has stopped: whatever it queued last goes out now.
+  kel_log_flush_deferred();
 }
 
 int kel_run(int idle) {
@@ -127,12 +128,12 @@ int kel_run(int idle) {
     if (result < 0) return result;
     kel_graphics(0, 0, 0, 0);
   }
-  if (quit_) {
+  if (kel_is_quit()) {
     kel_exit();
     return 0;
   }
   if (!idle) logic_updated = false;
-  while (!quit_) {
+  while (!kel_is_quit()) {
     kel_loop(idle);
     if (idle) return 1;
     wrapper_yield();
@@ -141,8 +142,6 @@ int kel_run(int idle) {
   return 0;
 }
 
-void kel_quit() { quit_ = 1; }
-int kel_is_quit() { return quit_; }
 
 unsigned kel_logic_rate() { return logic_rate; }
 

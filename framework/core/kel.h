@@ -1,66 +1,69 @@
 // The runtime: start-up and shut-down, the fixed-rate main loop, the two
 // clocks, the settings record shared with the audio thread, and the audio
 // stream's switches.
+//
+// Threads: main thread only; never from the mixing hook. (kel_seconds and
+// the shared words of kel_shared.h may be read from any thread.)
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
+#include "framework/core/kel_shared.h"
 #include "framework/core/state.h"
 
-// The bytebeat callback: adds `stereo_sample_count` interleaved stereo
-// frames into `buffer`, running at `sample_rate`.
-using KEL_SKREEL_CALLBACK = void (*)(int16_t* buffer, int stereo_sample_count, int sample_rate);
-
-// The runtime's settings. Every field that the audio thread reads or writes
-// is atomic; the main thread writes the switches and the callback, the audio
-// thread reads them once per buffer.
-struct KEL_SETTINGS {
-  uint32_t stream_sample_rate;
-  uint32_t stream_buffer_size;
-  // Result of the last kel_init_audio_stream: 0 never started, 1 started,
-  // 2 already running, negative when the device could not be opened.
-  int8_t stream_init_result;
-  // Logic updates since the audio side last advanced the sound effects:
-  // the loop adds one per update, the mixer clears it.
-  std::atomic<uint8_t> synth_effects_state;
-  std::atomic<uint8_t> enable_synth;
-  std::atomic<uint8_t> enable_wav;
-  uint8_t render_first;
-  uint8_t delta_timing;
-  std::atomic<KEL_SKREEL_CALLBACK> callback_skreel;
-};
-
-extern KEL_SETTINGS kel_settings;
-
-// Logic tick counter, printed in every log line and read by the audio side.
-extern std::atomic<uint32_t> kel_ticks;
-
+// Brings the framework up in its fixed order (log clock, settings, random
+// seed, input, platform, effect slots, sine table, logic rate, clock, splash
+// state). Returns 1; a second call does nothing.
 int kel_init();
+// Runs the main loop until quit is requested, then kel_exit; returns 0. With
+// `idle` non-zero runs one pass and returns 1. Brings the framework up with
+// a default window first when kel_init was not called.
 int kel_run(int idle);
+// Takes the framework down (atlases, audio stream, SDL); does nothing when
+// it is not up.
 void kel_exit();
-void kel_quit();
-int kel_is_quit();
+// kel_quit and kel_is_quit, the quit request, are in kel_shared.h.
 
+// Logic updates per second (60 by default).
 unsigned kel_logic_rate();
+// Sets the logic rate and re-bases the tick counters on the platform's tick
+// count at the new rate. Returns 1, or -1 when the platform refuses the rate.
 int kel_set_logic_rate(unsigned rate);
+// Seconds since the end of kel_init (platform seconds before). Any thread.
 double kel_seconds();
+// (1 - t) * start + t * end.
 float kel_lerp(float t, float start, float end);
 
+// Sets the video mode (0 for a size asks for half the desktop). Returns 1,
+// or -1 when the platform cannot set it.
 int kel_graphics(int w, int h, int depth, int fullscreen);
+// The display size in pixels.
 float kel_w();
 float kel_h();
+// Frames rendered during the last whole platform second.
 int kel_fps();
 
+// The pause flag: stored and reported, never looked at by the loop.
 void kel_pause(int pause);
 int kel_is_paused();
+// Non-zero: the loop renders no frames. Logs a change.
 void kel_disable_render(int set);
 
+// Stores the application name by pointer (not copied: keep it alive).
 void kel_set_app_name(const char* name);
+// The stored name, or "unnamed".
 const char* kel_app_name();
 
-// Audio stream (the device itself is opened by the platform layer).
+// Opens (or reopens) the audio stream through the platform; 0 asks for the
+// default rate or buffer size. Returns the platform's result (1 started,
+// 2 already running, -1 no device) and keeps it in stream_init_result.
 int kel_init_audio_stream(unsigned samplerate, unsigned bufsize);
+// Switches the sample player's voices into the mix. Returns 1, or the
+// stream's start-up result when the stream is not running.
 int kel_enable_wave(char enable);
+// Switches the synthesiser into the mix (effect slots re-initialised on a
+// change). Returns 1, or the stream's start-up result when it is not running.
 int kel_enable_synth(char enable);
+// Installs the bytebeat callback (null removes it); the audio thread picks
+// it up at its next buffer.
 void kel_set_skreel_callback(KEL_SKREEL_CALLBACK callback);

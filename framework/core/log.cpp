@@ -1,9 +1,13 @@
 #include "framework/core/log.h"
 
 #include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
-#include "framework/core/kel.h"
+#include "framework/core/kel_shared.h"
 
 namespace {
 
@@ -17,32 +21,130 @@ constexpr std::size_t kLineCapacity = 2048;
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ) == 0;
 
 int format_prefix(char* out, std::size_t size) {
-  return std::snprintf(out, size, "[kel %.2fs (%u)] ", kel_seconds(), kel_ticks.load());
+  return std::snprintf(out, size, "[kel %.2fs (%u)] ", kel_clock_seconds(), kel_ticks.load());
 }
 
-void write_line(const char* fmt, va_list args, bool add_newline) {
-  std::array<char, kLineCapacity> line;
-  int used = format_prefix(line.data(), line.size());
-  if (used < 0) used = 0;
+// Formats prefix and text into `out`; returns the length that the whole line
+// needs (it fits when below `size`), or -1 on a formatting error.
+int format_line(char* out, std::size_t size, const char* fmt, va_list args, bool add_newline) {
+  int used = format_prefix(out, size);
+  if (used < 0) return -1;
+  if (static_cast<std::size_t>(used) >= size) used = static_cast<int>(size - 1);
   va_list copy;
   va_copy(copy, args);
-  const int text = std::vsnprintf(line.data() + used, line.size() - used, fmt, copy);
+  const int text = std::vsnprintf(out + used, size - static_cast<std::size_t>(used), fmt, copy);
   va_end(copy);
-  if (text >= 0 && static_cast<std::size_t>(used + text + (add_newline ? 1 : 0)) < line.size()) {
-    std::size_t len = static_cast<std::size_t>(used + text);
-    if (add_newline) line[len++] = '\n';
-    std::fwrite(line.data(), 1, len, stdout);
+  if (text < 0) return -1;
+  int length = used + text;
+  if (add_newline) {
+    if (static_cast<std::size_t>(length) + 1 < size) out[length] = '\n', out[length + 1] = '\0';
+    ++length;
+  }
+  return length;
+}
+
+// ---------------------------------------------------------------------------
+// The deferred ring: one producer (the deferred thread) and one consumer at a
+// time (whoever flushes, kept to one by `flushing`). The producer owns the
+// slot at `write_index` until it publishes it by advancing the index; the
+// consumer owns the slots from `read_index` up to the published index until
+// it gives them back by advancing `read_index`.
+
+constexpr std::size_t kRingLines = 64;
+constexpr std::size_t kRingLineCapacity = 256;
+
+struct RingLine {
+  std::array<char, kRingLineCapacity> text;
+  std::size_t length;
+};
+
+std::array<RingLine, kRingLines> ring;
+std::atomic<std::size_t> write_index{0};
+std::atomic<std::size_t> read_index{0};
+std::atomic<unsigned> dropped{0};
+std::atomic_flag flushing = ATOMIC_FLAG_INIT;
+static_assert(std::atomic<std::size_t>::is_always_lock_free);
+
+thread_local bool deferred_thread = false;
+
+void queue_line(const char* fmt, va_list args, bool add_newline) {
+  const std::size_t w = write_index.load(std::memory_order_relaxed);
+  if (w - read_index.load(std::memory_order_acquire) >= kRingLines) {
+    dropped.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  RingLine& line = ring[w % kRingLines];
+  const int length = format_line(line.text.data(), line.text.size(), fmt, args, add_newline);
+  if (length < 0) {
+    dropped.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  std::size_t stored = static_cast<std::size_t>(length);
+  if (stored >= line.text.size()) {
+    // Cut to the slot, and say so; a line keeps its line break.
+    constexpr char kCut[] = "...\n";
+    stored = line.text.size() - 1;
+    std::memcpy(line.text.data() + stored - (sizeof kCut - 1), kCut, sizeof kCut - 1);
+  }
+  line.length = stored;
+  write_index.store(w + 1, std::memory_order_release);
+}
+
+void write_out(const char* text, std::size_t length) { std::fwrite(text, 1, length, stdout); }
+
+void write_line(const char* fmt, va_list args, bool add_newline) {
+  if (deferred_thread) {
+    queue_line(fmt, args, add_newline);
+    return;
+  }
+  // Lines queued earlier by the audio thread go first, so the output keeps
+  // its order in time.
+  kel_log_flush_deferred();
+  std::array<char, kLineCapacity> line;
+  const int length = format_line(line.data(), line.size(), fmt, args, add_newline);
+  if (length >= 0 && static_cast<std::size_t>(length) < line.size()) {
+    write_out(line.data(), static_cast<std::size_t>(length));
     return;
   }
   // Too long for one buffer: write it in pieces under the stream's lock.
   flockfile(stdout);
-  std::fwrite(line.data(), 1, static_cast<std::size_t>(used), stdout);
+  const int prefix = format_prefix(line.data(), line.size());
+  if (prefix > 0) write_out(line.data(), static_cast<std::size_t>(prefix));
   std::vfprintf(stdout, fmt, args);
   if (add_newline) std::fputc('\n', stdout);
   funlockfile(stdout);
 }
 
 }  // namespace
+
+int kel_log_set_deferred(int deferred) {
+  const int was = deferred_thread ? 1 : 0;
+  deferred_thread = deferred != 0;
+  return was;
+}
+
+int kel_log_flush_deferred() {
+  if (deferred_thread) return 0;
+  if (flushing.test_and_set(std::memory_order_acquire)) return 0;
+  int written = 0;
+  std::size_t r = read_index.load(std::memory_order_relaxed);
+  const std::size_t w = write_index.load(std::memory_order_acquire);
+  for (; r != w; ++r) {
+    const RingLine& line = ring[r % kRingLines];
+    write_out(line.text.data(), line.length);
+    read_index.store(r + 1, std::memory_order_release);
+    ++written;
+  }
+  if (const unsigned lost = dropped.exchange(0, std::memory_order_relaxed); lost > 0) {
+    std::array<char, 160> note;
+    const int length = std::snprintf(note.data(), note.size(),
+                                     "[kel %.2fs (%u)] %u log line%s of the audio thread dropped: the log ring was full\n",
+                                     kel_clock_seconds(), kel_ticks.load(), lost, lost == 1 ? "" : "s");
+    if (length > 0) write_out(note.data(), static_cast<std::size_t>(length));
+  }
+  flushing.clear(std::memory_order_release);
+  return written;
+}
 
 void kel_vlog(const char* fmt, va_list args) { write_line(fmt, args, false); }
 

@@ -1,12 +1,20 @@
 // The runtime's one logging helper.
 //
 // Every diagnostic line of the runtime and its modules goes to standard
-// output behind the prefix "[kel <seconds>s (<ticks>)] ", where the seconds
-// come from kel_seconds() with two decimals and the ticks from kel_ticks.
-// Each call writes its whole line with a single write, so lines from the
-// main thread and the audio thread never interleave within a line, and
-// standard output is line-buffered so that a pipe or a file sees each line
-// as soon as it is complete.
+// output behind the prefix "[kel <seconds>s (<ticks>)] ": the runtime clock
+// (kel_clock_seconds) with two decimals, then kel_ticks. Each line is written
+// with a single write, so lines of different threads never interleave, and
+// standard output is line-buffered so that a pipe or a file sees each line as
+// soon as it is complete.
+//
+// Threads: any thread may log. A thread that has marked itself deferred
+// (the audio thread, through KelLogDeferred) never touches standard output:
+// its lines are formatted at once, with the prefix values of that moment,
+// into a fixed ring, and written by kel_log_flush_deferred, which the main
+// loop calls at every pass. Logging on a deferred thread allocates nothing,
+// takes no lock and never blocks; a full ring counts the lines it drops and
+// the next flush reports the count. Only one thread at a time may be
+// deferred.
 #pragma once
 
 #include <cstdarg>
@@ -21,3 +29,25 @@ void kel_log_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Prefix and the trace line "line <line>: <what>".
 void kel_log_trace(int line, const char* what);
+
+// Marks the calling thread deferred (non-zero) or not (0); returns what it
+// was before.
+int kel_log_set_deferred(int deferred);
+
+// Writes the lines that deferred threads have queued, oldest first, then
+// one line with the number of lines dropped since the last flush, if any.
+// Returns the number of queued lines written. Does nothing (and returns 0)
+// on a deferred thread, or while another thread is flushing.
+int kel_log_flush_deferred();
+
+// Marks the calling thread deferred for the life of the object.
+class KelLogDeferred {
+ public:
+  KelLogDeferred() : was_(kel_log_set_deferred(1)) {}
+  ~KelLogDeferred() { kel_log_set_deferred(was_); }
+  KelLogDeferred(const KelLogDeferred&) = delete;
+  KelLogDeferred& operator=(const KelLogDeferred&) = delete;
+
+ private:
+  int was_;
+};

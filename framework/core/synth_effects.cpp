@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "framework/core/kel.h"
+#include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
 #include "framework/core/synth.h"
 
@@ -191,7 +191,7 @@ void synth_effects_update() {
   // Once a second of runtime clock, free slots whose tails have finished
   // get their remaining stages disabled. A clock that went back (the
   // runtime restarted it) counts as moved on.
-  const double seconds = kel_seconds();
+  const double seconds = kel_clock_seconds();
   const bool clear_idle = seconds - last_idle_clear >= 1.0 || seconds < last_idle_clear;
   if (clear_idle) last_idle_clear = seconds;
 

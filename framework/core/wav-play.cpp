@@ -13,6 +13,8 @@
 #include <new>
 #include <thread>
 
+#include "framework/core/util.h"
+
 // How the voice bank stays sound without a lock
 // ----------------------------------------------
 // A voice's flags, its position and a change count share one 64-bit atomic
@@ -284,10 +286,6 @@ int mix_all(void* buffer, unsigned int frames) {
 // ---------------------------------------------------------------------------
 // Loading (logic thread)
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 using Bytes = std::unique_ptr<std::byte[]>;
 Bytes allocate_bytes(std::size_t n) { return Bytes(new (std::nothrow) std::byte[n]); }
@@ -554,7 +552,7 @@ void wave_init(unsigned int rate, unsigned int bits) {
 WAV* wave_load(const char* fname) {
   if (!initialized.load()) return nullptr;
   const char* name = fname ? fname : "(null)";
-  File file(fname ? std::fopen(fname, "rb") : nullptr);
+  UniqueFile file(fname ? std::fopen(fname, "rb") : nullptr);
   struct stat info {};
   if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
     std::printf("Error: no file '%s'?\n", name);

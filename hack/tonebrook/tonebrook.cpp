@@ -11,6 +11,7 @@
 
 #include "framework/core/kel.h"
 #include "framework/core/log.h"
+#include "framework/core/util.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
 #ifndef TONEBROOK_VERSION
@@ -59,11 +60,6 @@ void report_position(const char* text, int offset) {
   }
   kel_log("at line %d, column %d of '%s'\n", line, column, music_file ? music_file : "");
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 FILE_STAMP stamp_of(const struct stat& st, int open_failed) {
   FILE_STAMP s{};
@@ -165,7 +161,7 @@ const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsig
   const FILE_STAMP now = stamp_of(st, 0);
   if (same_file_state(now, *last)) return nullptr;
 
-  File f(std::fopen(file, "r"));
+  UniqueFile f(std::fopen(file, "r"));
   if (!f) {
     kel_log("cannot open '%s': %s\n", file, std::strerror(errno));
     *last = stamp_of(st, 1);

@@ -18,6 +18,7 @@ class SynthEffectsTest : public ::testing::Test {
 
   void SetUp() override {
     fake_clock::install(0);
+    kel_set_clock(kel_seconds);
     kel_settings.enable_synth = 1;
     kel_settings.synth_effects_state = 0;
     kel_ticks = first_tick_;
@@ -26,6 +27,7 @@ class SynthEffectsTest : public ::testing::Test {
   }
   void TearDown() override {
     kel_settings.enable_synth = 0;
+    kel_set_clock(nullptr);
     fake_clock::uninstall();
   }
 

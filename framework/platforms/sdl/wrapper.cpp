@@ -1,7 +1,7 @@
 #include "framework/platforms/sdl/wrapper.h"
 
 #include <SDL.h>
-#include <SDL_opengl.h>
+#include <GL/gl.h>
 
 #include <atomic>
 #include <cmath>
@@ -10,7 +10,7 @@
 
 #include "framework/core/draw.h"
 #include "framework/core/input.h"
-#include "framework/core/kel.h"
+#include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
 #include "framework/platforms/sdl/wrapper_music.h"
 
@@ -35,7 +35,7 @@ void start_sdl() {
   // One subsystem that cannot start (typically the sound device) must not
   // take the clock, the events and the joystick down with it.
   kel_log("SDL_Init: %s\n", SDL_GetError());
-  for (Uint32 subsystem : {SDL_INIT_TIMER, SDL_INIT_VIDEO, SDL_INIT_JOYSTICK, SDL_INIT_AUDIO})
+  for (Uint32 subsystem : {Uint32{SDL_INIT_TIMER}, Uint32{SDL_INIT_VIDEO}, Uint32{SDL_INIT_JOYSTICK}, Uint32{SDL_INIT_AUDIO}})
     if (SDL_WasInit(subsystem) == 0) SDL_InitSubSystem(subsystem);
 }
 
@@ -117,6 +117,7 @@ int wrapper_init() {
     }
   }
   for (MOUSE_STATE& m : mouse_state) m = MOUSE_STATE{};
+  draw_set_display(wrapper_display_w, wrapper_display_h, wrapper_flip_screen);
   return 1;
 }
 

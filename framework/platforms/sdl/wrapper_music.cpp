@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "framework/core/kel.h"
+#include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
 #include "framework/core/synth.h"
 #include "framework/core/synth_effects.h"

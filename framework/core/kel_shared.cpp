@@ -1,0 +1,23 @@
+#include "framework/core/kel_shared.h"
+
+KEL_SETTINGS kel_settings;
+std::atomic<uint32_t> kel_ticks{0};
+
+namespace {
+
+constinit std::atomic<KEL_CLOCK_SECONDS> clock_seconds{nullptr};
+constinit std::atomic<int> quit_{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<KEL_CLOCK_SECONDS>::is_always_lock_free);
+
+}  // namespace
+
+void kel_set_clock(KEL_CLOCK_SECONDS seconds) { clock_seconds.store(seconds); }
+
+double kel_clock_seconds() {
+  const KEL_CLOCK_SECONDS seconds = clock_seconds.load();
+  return seconds ? seconds() : 0.0;
+}
+
+void kel_quit() { quit_.store(1); }
+int kel_is_quit() { return quit_.load(); }

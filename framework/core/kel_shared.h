@@ -1,0 +1,57 @@
+// The words that the runtime shares with the floors below it and with the
+// audio thread: the settings record, the logic tick counter and the runtime
+// clock. They live in the base library so that the sound modules, the input
+// queue and the log can read them without reaching up into the runtime.
+//
+// Threads: the main thread writes the settings and the tick counter; the
+// audio thread reads the switches and the callback once per buffer and
+// clears synth_effects_state. Every field the two share is atomic.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// The bytebeat callback: adds `stereo_sample_count` interleaved stereo
+// frames into `buffer`, running at `sample_rate`. Called on the audio thread.
+using KEL_SKREEL_CALLBACK = void (*)(int16_t* buffer, int stereo_sample_count, int sample_rate);
+
+// The runtime's settings, cleared by kel_init. The main thread writes the
+// switches and the callback, the audio thread reads them once per buffer.
+struct KEL_SETTINGS {
+  uint32_t stream_sample_rate;
+  uint32_t stream_buffer_size;
+  // Result of the last kel_init_audio_stream: 0 never started, 1 started,
+  // 2 already running, negative when the device could not be opened.
+  int8_t stream_init_result;
+  // Logic updates since the audio side last advanced the sound effects:
+  // the loop adds one per update, the mixer clears it.
+  std::atomic<uint8_t> synth_effects_state;
+  std::atomic<uint8_t> enable_synth;
+  std::atomic<uint8_t> enable_wav;
+  uint8_t render_first;
+  uint8_t delta_timing;
+  std::atomic<KEL_SKREEL_CALLBACK> callback_skreel;
+};
+static_assert(std::atomic<KEL_SKREEL_CALLBACK>::is_always_lock_free);
+static_assert(std::atomic<uint8_t>::is_always_lock_free);
+
+extern KEL_SETTINGS kel_settings;
+
+// Logic tick counter: advanced once per logic update by the main loop,
+// printed in every log line and read by the audio side.
+extern std::atomic<uint32_t> kel_ticks;
+
+// The quit request: set by kel_quit (from the platform's quit event, Esc, a
+// signal handler or the application), never cleared; the main loop ends
+// when it is set. Any thread, and safe in a signal handler.
+void kel_quit();
+// 1 once quit was requested.
+int kel_is_quit();
+
+// The runtime clock (seconds since the end of kel_init), as the log prefix
+// and the modules below the runtime read it. kel_init installs the
+// runtime's own (kel_seconds); until then, and after a null, it reads 0.
+// The installed function must be callable from any thread.
+using KEL_CLOCK_SECONDS = double (*)();
+void kel_set_clock(KEL_CLOCK_SECONDS seconds);
+double kel_clock_seconds();
