@@ -1,5 +1,7 @@
 // Keyboard and pointer input: a ring of events filled by the platform and
 // drained once per logic update into tables that application code reads.
+//
+// Threads: main thread only; never from the mixing hook.
 #pragma once
 
 #include <cstdint>
@@ -43,9 +45,19 @@ extern MOUSE_STATE mouse_state[MOUSE_STATES];
 
 using INPUT_CALLBACK = void (*)(INPUT_EVENT* event);
 
+// Logs "INPUT INIT", clears the key, key-event and pointer tables and
+// empties the ring; the callback stays.
 void input_init();
+// Copies *e into the ring, stamped with kel_ticks. The ring has no full
+// check: 256 undrained events read as none.
 void input_add_event(INPUT_EVENT* e);
+// Called with each applied event (a copy); null removes it.
 void input_set_callback(INPUT_CALLBACK callback);
+// Applies the queued events to the tables (and the callback); returns how
+// many were applied. Events with a key outside the table are dropped.
 int input_update_events();
+// Forgets this tick's key events and pointer states; held keys, buttons and
+// positions stay.
 void input_clear_events();
+// input_clear_events, then input_init.
 void input_reset();

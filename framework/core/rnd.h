@@ -1,5 +1,8 @@
 // A small pseudo-random generator with a global state, and helpers built on
 // it: ranges, coin flips, dice, one-in-N chances and weighted choice.
+//
+// Threads: main thread only for everything that uses mrand_seed; mrand_ex
+// touches only the seed it is given.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,8 @@
 // The shared sine table: 8192 entries over a full circle, read by angle in
 // degrees without interpolation.
+//
+// Threads: init_sine_table on the main thread at start-up (kel_init); the
+// table is read-only afterwards and any thread may read it.
 #pragma once
 
 #include <cstdint>

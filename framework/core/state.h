@@ -1,5 +1,7 @@
 // Application states: four callbacks, any of them null, and a small state
 // machine that keeps the current and the previous state.
+//
+// Threads: main thread only; never from the mixing hook.
 #pragma once
 
 struct STATE {
@@ -16,7 +18,11 @@ STATE* state_switch(STATE* state);
 // Makes `state` current without calling any callback; `last` is kept.
 // A null `state` is ignored.
 void state_set(STATE* state);
+// The current state (a built-in empty state before any is set).
 STATE* state_current();
+// The state that was current before the last switch to another; null before.
 STATE* state_last();
+// Calls the current state's update, if it has one.
 void state_update();
+// Calls the current state's render, if it has one.
 void state_render();

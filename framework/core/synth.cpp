@@ -380,8 +380,9 @@ int syn_osc_freq(SYN* syn, unsigned int i, float freq) {
   if (s == nullptr || !(freq > 0.0f)) return -1;
   s->osc.freq = freq;
   s->osc.period = 1.0f;
-  // A noise stage draws eight values per cycle, enabled or not.
-  const float factor = kind_of(*s) == SYN_NOISE ? 8.0f : 1.0f;
+  // An enabled noise stage draws eight values per cycle; a disabled one (or
+  // any other kind) steps at the frequency itself.
+  const float factor = s->type.load(kRelaxed) == SYN_NOISE ? 8.0f : 1.0f;
   s->osc.phasestep = factor * freq / rate_of(*syn);
   return 0;
 }
@@ -730,7 +731,7 @@ void syn_vol(SYN* syn, float vol) {
 }
 
 int syn_set_beat_callback(SYN* syn, SYN_BEAT_CALLBACK callback, float bps) {
-  if (syn == nullptr) return -1;
+  if (syn == nullptr) return 1;  // nothing to install into
   if (!(bps > 0.0f) || callback == nullptr) {
     syn->tempo_callback.store(nullptr, kRelaxed);
     syn->tempo_samples_per_beat.store(0, kRelaxed);

@@ -30,20 +30,27 @@ constexpr unsigned kTextCapacity = 1024;
 constexpr unsigned kLowestRate = 8000;
 constexpr unsigned kHighestRate = 192000;
 
-// A handed-over URL text must stay unchanged until the audio side has
-// decoded it, but the encoder reuses one buffer for every call. The player
-// therefore hands over copies, taking turns through a few slots: a slot is
-// written again only three saves later, long after the audio side decoded
-// it at the start of the buffer that followed its hand-over.
+// A handed-over URL text must stay unchanged until the audio side is done
+// with it, but the encoder reuses one buffer for every call. The player
+// therefore hands over copies in slots of its own, and writes a slot again
+// only when the engine reports it neither handed over nor taken by the
+// audio side. At most two slots are in use at a time, so one of the others
+// is always free.
 constexpr std::size_t kUrlSlots = 4;
 std::array<std::array<char, kTextCapacity>, kUrlSlots> url_slots;
 std::size_t next_url_slot = 0;
 
 const char* keep_url(const char* url) {
-  std::array<char, kTextCapacity>& slot = url_slots[next_url_slot];
-  next_url_slot = (next_url_slot + 1) % kUrlSlots;
-  std::snprintf(slot.data(), slot.size(), "%s", url);
-  return slot.data();
+  const char* pending = skreel_url_handed_over();
+  const char* taken = skreel_url_adopted();
+  for (std::size_t tried = 0; tried < kUrlSlots; ++tried) {
+    std::array<char, kTextCapacity>& slot = url_slots[next_url_slot];
+    next_url_slot = (next_url_slot + 1) % kUrlSlots;
+    if (slot.data() == pending || slot.data() == taken) continue;
+    std::snprintf(slot.data(), slot.size(), "%s", url);
+    return slot.data();
+  }
+  return nullptr;  // not reached: two slots at most are in use
 }
 
 // Tells the musician where in the file the encoder stopped.
@@ -148,10 +155,13 @@ void game_reload_changed_music() {
   if (text == nullptr) return;
   const char* url = skreel_encode(text);
   if (url == nullptr) report_position(text, skreel_encode_error_offset());
-  // The first call forgets what the audio side adopted, so that the second
-  // is taken as new; with no URL text both silence the tune.
+  // The copy is made while the previous text is still handed over, so that
+  // its slot is left alone. The first call forgets what the audio side
+  // adopted, so that the second is taken as new; with no URL text both
+  // silence the tune.
+  const char* kept = url ? keep_url(url) : nullptr;
   skreel_play_url(nullptr);
-  skreel_play_url(url ? keep_url(url) : nullptr);
+  skreel_play_url(kept);
 }
 
 const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsigned len) {

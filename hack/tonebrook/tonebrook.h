@@ -1,5 +1,7 @@
 // tonebrook: a live-coding player for bytebeat tunes. It watches a text
 // file of postfix program text and plays the tune anew on every save.
+//
+// Threads: main thread only (the runtime's logic updates).
 #pragma once
 
 #include <cstdint>

@@ -61,11 +61,28 @@ constexpr int url_hex_digit(char c) {
 
 SKREELSTATE skreel{};
 
-// The hand-over: the main thread stores the text to play, the audio thread
-// adopts it at the start of a buffer. Compared by address.
+// The hand-over. The main thread stores the text to play; the audio thread
+// adopts it at the start of a buffer (compared by address with the text it
+// adopted last) and decodes it there.
+//
+// Who owns a text: the main thread hands a text over and must then leave it
+// unchanged while it is handed over and not yet adopted (`to_play`), or
+// while the audio thread has taken it (`taken`). The audio thread first
+// publishes in `taken` what it is about to read, then checks that it is
+// still the text handed over; only then does it read it. So once the main
+// thread sees a text as neither handed over nor taken (all loads and stores
+// here are sequentially consistent), the audio thread is not reading it and
+// will not start to: it may be written again. `taken` keeps the text of the
+// tune that plays until the next one is taken.
 std::atomic<const char*> skreel_url_to_play{nullptr};
 std::atomic<const char*> skreel_url_playing{nullptr};
+std::atomic<const char*> skreel_url_taken{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
+
+// Phase of `t` in billionths of a step, kept from call to call so that `t`
+// advances at the tune's rate exactly, whatever the buffer size. Audio
+// thread only, except for skreel_reset at start-up.
+uint64_t t_freq = 0;
 static_assert(std::atomic_ref<float>::is_always_lock_free);
 
 // The output filter, kept from call to call and never reset.
@@ -282,135 +299,125 @@ VAL32 pop(STACK* stack) {
   return value;
 }
 
+namespace {
+
+// The machine's registers for one evaluation: the stack's cells, a local
+// stack pointer that wraps as 8 bits, the memory, the inputs and `t`.
+struct Machine {
+  std::array<VAL32, 256>& cell;
+  uint8_t sp;
+  std::array<VAL32, 256>& memory;
+  const VAL32* inputs;
+  VAL32 t;
+
+  void push(VAL32 v) { cell[++sp] = v; }
+  // b is the top cell, a the one below; the result lands where a was.
+  template <typename F>
+  void binary(F op) {
+    const VAL32 b = cell[sp--];
+    cell[sp] = op(cell[sp], b);
+  }
+};
+
+// What one instruction does; true to go on, false to stop the evaluation.
+// Opcodes that the list gives no behaviour here stop it with 0, keeping
+// what the earlier instructions did.
+template <int Op>
+bool exec(Machine&, VAL32) {
+  return false;
+}
+template <> bool exec<OP_TIME>(Machine& m, VAL32) { m.push(m.t); return true; }
+template <> bool exec<OP_PUSH_INT>(Machine& m, VAL32 val) { m.push(val); return true; }
+template <> bool exec<OP_DROP>(Machine& m, VAL32) { --m.sp; return true; }
+template <> bool exec<OP_MUL>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a * b; }); return true; }
+template <> bool exec<OP_DIV>(Machine& m, VAL32) {
+  m.binary([](VAL32 a, VAL32 b) { return b == 0 ? 0u : a / b; });
+  return true;
+}
+template <> bool exec<OP_ADD>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a + b; }); return true; }
+template <> bool exec<OP_SUB>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a - b; }); return true; }
+template <> bool exec<OP_MOD>(Machine& m, VAL32) {
+  m.binary([](VAL32 a, VAL32 b) { return b == 0 ? 0u : a % b; });
+  return true;
+}
+template <> bool exec<OP_LSHIFT>(Machine& m, VAL32) {
+  m.binary([](VAL32 a, VAL32 b) { return a << (b & 31u); });
+  return true;
+}
+template <> bool exec<OP_RSHIFT>(Machine& m, VAL32) {
+  m.binary([](VAL32 a, VAL32 b) { return b <= 31u ? a >> b : 0u; });
+  return true;
+}
+template <> bool exec<OP_AND>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a & b; }); return true; }
+template <> bool exec<OP_OR>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a | b; }); return true; }
+template <> bool exec<OP_XOR>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a ^ b; }); return true; }
+template <> bool exec<OP_NOT>(Machine& m, VAL32) { m.cell[m.sp] = ~m.cell[m.sp]; return true; }
+template <> bool exec<OP_DUP>(Machine& m, VAL32) { m.push(m.cell[m.sp]); return true; }
+template <> bool exec<OP_PICK>(Machine& m, VAL32) {
+  const VAL32 n = m.cell[m.sp--];
+  m.push(m.cell[static_cast<uint8_t>(m.sp - static_cast<uint8_t>(n))]);
+  return true;
+}
+template <> bool exec<OP_SWAP>(Machine& m, VAL32) {
+  std::swap(m.cell[m.sp], m.cell[static_cast<uint8_t>(m.sp - 1)]);
+  return true;
+}
+template <> bool exec<OP_LT>(Machine& m, VAL32) {
+  m.binary([](VAL32 a, VAL32 b) { return a < b ? 0xFFFFFFFFu : 0u; });
+  return true;
+}
+template <> bool exec<OP_GT>(Machine& m, VAL32) {
+  m.binary([](VAL32 a, VAL32 b) { return a > b ? 0xFFFFFFFFu : 0u; });
+  return true;
+}
+template <> bool exec<OP_EQ>(Machine& m, VAL32) {
+  m.binary([](VAL32 a, VAL32 b) { return a == b ? 0xFFFFFFFFu : 0u; });
+  return true;
+}
+template <> bool exec<OP_FETCH>(Machine& m, VAL32) {
+  m.cell[m.sp] = m.memory[m.cell[m.sp] & 0xFFu];
+  return true;
+}
+template <> bool exec<OP_STORE>(Machine& m, VAL32) {
+  const VAL32 address = m.cell[m.sp--];
+  const VAL32 value = m.cell[m.sp--];
+  m.memory[address & 0xFFu] = value;
+  return true;
+}
+template <> bool exec<OP_INPUT0>(Machine& m, VAL32) { m.push(m.inputs ? m.inputs[0] : 0); return true; }
+template <> bool exec<OP_INPUT1>(Machine& m, VAL32) { m.push(m.inputs ? m.inputs[1] : 0); return true; }
+template <> bool exec<OP_INPUT2>(Machine& m, VAL32) { m.push(m.inputs ? m.inputs[2] : 0); return true; }
+template <> bool exec<OP_INPUT3>(Machine& m, VAL32) { m.push(m.inputs ? m.inputs[3] : 0); return true; }
+
+// One instruction through the list: every opcode of the list has a case.
+inline bool step(Machine& m, const SKREELCODE& ins) {
+  switch (ins.id) {
+#define SKREEL_OP_CASE(e, ...) \
+  case e:                      \
+    return exec<e>(m, ins.val);
+    SKREEL_OPCODES(SKREEL_OP_CASE)
+#undef SKREEL_OP_CASE
+    default:
+      return false;  // an id beyond the list
+  }
+}
+
+}  // namespace
+
 VAL8 skreel_do_t_func(const SKREELCODEARRAY* codes, STACK* stack, STACK* memory, const VAL32* inputs,
                       VAL32 t) {
   if (!codes || !stack || !memory) return 0;
   const unsigned count = std::min<unsigned>(codes->count, kMaxInstructions);
   if (count == 0) return 0;
-
-  // The stack pointer is kept in a local and wraps as an 8-bit value.
-  auto& cell = stack->cell;
-  uint8_t sp = stack->sp;
-  auto binary = [&](auto op) {
-    const VAL32 b = cell[sp];
-    --sp;
-    cell[sp] = op(cell[sp], b);
-  };
-  auto input = [&](int index) {
-    ++sp;
-    cell[sp] = inputs ? inputs[index] : 0;
-  };
-
+  Machine m{stack->cell, stack->sp, memory->cell, inputs, t};
   for (unsigned i = 0; i < count; ++i) {
-    const SKREELCODE& ins = codes->op[i];
-    switch (ins.id) {
-      case OP_TIME:
-        ++sp;
-        cell[sp] = t;
-        break;
-      case OP_PUSH_INT:
-        ++sp;
-        cell[sp] = ins.val;
-        break;
-      case OP_DROP:
-        --sp;
-        break;
-      case OP_MUL:
-        binary([](VAL32 a, VAL32 b) { return a * b; });
-        break;
-      case OP_DIV:
-        binary([](VAL32 a, VAL32 b) { return b == 0 ? 0u : a / b; });
-        break;
-      case OP_ADD:
-        binary([](VAL32 a, VAL32 b) { return a + b; });
-        break;
-      case OP_SUB:
-        binary([](VAL32 a, VAL32 b) { return a - b; });
-        break;
-      case OP_MOD:
-        binary([](VAL32 a, VAL32 b) { return b == 0 ? 0u : a % b; });
-        break;
-      case OP_LSHIFT:
-        binary([](VAL32 a, VAL32 b) { return a << (b & 31u); });
-        break;
-      case OP_RSHIFT:
-        binary([](VAL32 a, VAL32 b) { return b <= 31u ? a >> b : 0u; });
-        break;
-      case OP_AND:
-        binary([](VAL32 a, VAL32 b) { return a & b; });
-        break;
-      case OP_OR:
-        binary([](VAL32 a, VAL32 b) { return a | b; });
-        break;
-      case OP_XOR:
-        binary([](VAL32 a, VAL32 b) { return a ^ b; });
-        break;
-      case OP_NOT:
-        cell[sp] = ~cell[sp];
-        break;
-      case OP_DUP: {
-        const VAL32 top = cell[sp];
-        ++sp;
-        cell[sp] = top;
-        break;
-      }
-      case OP_PICK: {
-        const VAL32 n = cell[sp];
-        --sp;
-        const VAL32 picked = cell[static_cast<uint8_t>(sp - static_cast<uint8_t>(n))];
-        ++sp;
-        cell[sp] = picked;
-        break;
-      }
-      case OP_SWAP: {
-        const uint8_t below = static_cast<uint8_t>(sp - 1);
-        std::swap(cell[sp], cell[below]);
-        break;
-      }
-      case OP_LT:
-        binary([](VAL32 a, VAL32 b) { return a < b ? 0xFFFFFFFFu : 0u; });
-        break;
-      case OP_GT:
-        binary([](VAL32 a, VAL32 b) { return a > b ? 0xFFFFFFFFu : 0u; });
-        break;
-      case OP_EQ:
-        binary([](VAL32 a, VAL32 b) { return a == b ? 0xFFFFFFFFu : 0u; });
-        break;
-      case OP_FETCH: {
-        const VAL32 address = cell[sp];
-        cell[sp] = memory->cell[address & 0xFFu];
-        break;
-      }
-      case OP_STORE: {
-        const VAL32 address = cell[sp];
-        --sp;
-        const VAL32 value = cell[sp];
-        --sp;
-        memory->cell[address & 0xFFu] = value;
-        break;
-      }
-      case OP_INPUT0:
-        input(0);
-        break;
-      case OP_INPUT1:
-        input(1);
-        break;
-      case OP_INPUT2:
-        input(2);
-        break;
-      case OP_INPUT3:
-        input(3);
-        break;
-      default:
-        // OP_NOP, OP_i and OP_H upward have no behaviour: the evaluation
-        // stops with 0, keeping what the earlier instructions did.
-        stack->sp = sp;
-        return 0;
+    if (!step(m, codes->op[i])) {
+      stack->sp = m.sp;
+      return 0;
     }
   }
-  const VAL32 result = cell[sp];
-  --sp;
-  stack->sp = sp;
+  const VAL32 result = m.cell[m.sp--];
+  stack->sp = m.sp;
   return static_cast<VAL8>(result & 0xFFu);
 }
 
@@ -419,6 +426,7 @@ VAL8 skreel_do_t_func(const SKREELCODEARRAY* codes, STACK* stack, STACK* memory,
 
 void skreel_reset(void) {
   skreel = SKREELSTATE{};
+  t_freq = 0;
   skreel_url_to_play.store(nullptr);
   std::atomic_ref<float>(skreel.volume).store(1.0f);
   std::atomic_ref<float>(skreel.rate).store(8000.0f);
@@ -443,14 +451,22 @@ float skreel_rate(void) { return std::atomic_ref<float>(skreel.rate).load(); }
 void skreel_set_rate(float rate) { std::atomic_ref<float>(skreel.rate).store(rate); }
 
 void skreelplayer_callback(int16_t* buffer, int stereo_sample_count, int sample_rate) {
+  // Nothing on this thread may block on standard output: the decoder's
+  // lines go to the log's ring and the main loop writes them.
+  KelLogDeferred deferred_log;
   const uint64_t divstep = phase_step(std::atomic_ref<float>(skreel.rate).load(), sample_rate);
 
   // Hand-over: adopt a newly handed text at the start of the buffer. The
   // program is written here only, so an evaluation never sees half of one.
   const char* wanted = skreel_url_to_play.load();
   if (wanted != skreel_url_playing.load()) {
-    skreel_url_playing.store(wanted);
-    if (wanted) skreel_decode_url_to_array(wanted, &skreel.code);
+    skreel_url_taken.store(wanted);
+    // Taken only while it is still the text handed over; otherwise the main
+    // thread may be writing it, and the next buffer takes the newer one.
+    if (skreel_url_to_play.load() == wanted) {
+      skreel_url_playing.store(wanted);
+      if (wanted) skreel_decode_url_to_array(wanted, &skreel.code);
+    }
   }
 
   if (stereo_sample_count <= 0 || !buffer) return;
@@ -459,14 +475,14 @@ void skreelplayer_callback(int16_t* buffer, int stereo_sample_count, int sample_
   std::copy_n(skreel.inputs.begin(), 4, inputs.begin());
   const float volume = std::atomic_ref<float>(skreel.volume).load();
   VAL32 t = skreel.t;
-  uint64_t t_freq = 0;
+  uint64_t phase = t_freq;
 
   for (int frame = 0; frame < stereo_sample_count; ++frame) {
-    t_freq += divstep;
-    if (t_freq >= kPhaseOne) {
+    phase += divstep;
+    if (phase >= kPhaseOne) {
       const VAL32 old_t = t;
-      t += static_cast<VAL32>(t_freq / kPhaseOne);
-      t_freq %= kPhaseOne;
+      t += static_cast<VAL32>(phase / kPhaseOne);
+      phase %= kPhaseOne;
       // A step that wraps `t` round to a smaller value makes no new value.
       if (t > old_t) {
         const VAL8 val8 = skreel_do_t_func(&skreel.code, &skreel.stack, &skreel.memory, inputs.data(), t);
@@ -476,11 +492,17 @@ void skreelplayer_callback(int16_t* buffer, int stereo_sample_count, int sample_
         val16 = to_int16(static_cast<float>(otm1) * volume);
       }
     }
-    buffer[2 * frame] = add_wrapping(buffer[2 * frame], val16);
-    buffer[2 * frame + 1] = add_wrapping(buffer[2 * frame + 1], val16);
+    const auto at = static_cast<std::size_t>(frame) * 2;
+    buffer[at] = add_wrapping(buffer[at], val16);
+    buffer[at + 1] = add_wrapping(buffer[at + 1], val16);
   }
   skreel.t = t;
+  t_freq = phase;
 }
+
+const char* skreel_url_adopted(void) { return skreel_url_taken.load(); }
+
+const char* skreel_url_handed_over(void) { return skreel_url_to_play.load(); }
 
 // ===========================================================================
 // Encoding and listing

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // ---------------------------------------------------------------------------
@@ -54,60 +55,67 @@ struct SKREELSTATE {
   float rate;                    // steps of `t` per second (8000.0 after reset)
 };
 
-// Opcode ids. The URL letter of id n is op_map[n].
-enum SKREEL_OP : int {
-  OP_NOP = 0,
-  OP_TIME,
-  OP_PUSH_INT,
-  OP_DROP,
-  OP_MUL,
-  OP_DIV,
-  OP_ADD,
-  OP_SUB,
-  OP_MOD,
-  OP_i,
-  OP_LSHIFT,
-  OP_RSHIFT,
-  OP_AND,
-  OP_OR,
-  OP_XOR,
-  OP_NOT,
-  OP_DUP,
-  OP_PICK,
-  OP_SWAP,
-  OP_LT,
-  OP_GT,
-  OP_EQ,
-  OP_FETCH,
-  OP_STORE,
-  OP_INPUT0,
-  OP_INPUT1,
-  OP_INPUT2,
-  OP_INPUT3,
-  OP_H,
-  OP_I,
-  OP_J,
-  OP_K,
-  OP_L,
-  OP_M,
-  OP_N,
-  OP_O,
-  OP_P,
-  OP_Q,
-  OP_R,
-  OP_S,
-  OP_T,
-  OP_U,
-  OP_V,
-  OP_W,
-  OP_X,
-  OP_Y,
-  OP_Z,
-  OP_COUNT  // 47
-};
-
 enum SKREEL_OP_TEST : int { TEST_NONE = 0, TEST_CONDITIONAL = 1, TEST_PASS = 2 };
 enum SKREEL_OP_MUTABILITY : int { MUTABLE = 0, IMMUTABLE = 1 };
+
+// Every fact of every opcode, written once, in id order. Each row gives the
+// enumerator, its URL letter, its readable name (nullptr: none), a second
+// name that carries the op's stack effects but stands for OP_NOP (nullptr:
+// none), the words it takes from the stack and leaves there, whether it is
+// a comparison, and whether it leaves values as they are (IMMUTABLE). The
+// enumeration, op_map, op_table and the evaluator's dispatch are all made
+// from this list; an opcode without behaviour in the evaluator stops it.
+//
+// URL letters: '.' (OP_NOP, also the separator), a to z, then G to Z; A to F
+// and the digits are left to hexadecimal numbers.
+#define SKREEL_OPCODES(X)                                             \
+  /* enumerator   letter name    alias   take leave test            mutability */ \
+  X(OP_NOP,       '.',   "NOP",  nullptr, 0, 0, TEST_NONE,        IMMUTABLE) \
+  X(OP_TIME,      'a',   "t",    nullptr, 0, 1, TEST_NONE,        IMMUTABLE) \
+  X(OP_PUSH_INT,  'b',   "#",    nullptr, 0, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_DROP,      'c',   "DROP", nullptr, 1, 0, TEST_NONE,        IMMUTABLE) \
+  X(OP_MUL,       'd',   "*",    nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_DIV,       'e',   "/",    nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_ADD,       'f',   "+",    nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_SUB,       'g',   "-",    nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_MOD,       'h',   "%",    nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_i,         'i',   nullptr, nullptr, 0, 0, TEST_NONE,       MUTABLE)   \
+  X(OP_LSHIFT,    'j',   "<<",   nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_RSHIFT,    'k',   ">>",   nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_AND,       'l',   "&",    nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_OR,        'm',   "|",    nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_XOR,       'n',   "^",    nullptr, 2, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_NOT,       'o',   "~",    nullptr, 1, 1, TEST_NONE,        MUTABLE)   \
+  X(OP_DUP,       'p',   "DUP",  nullptr, 1, 2, TEST_NONE,        IMMUTABLE) \
+  X(OP_PICK,      'q',   "PICK", nullptr, 1, 1, TEST_NONE,        IMMUTABLE) \
+  X(OP_SWAP,      'r',   "SWAP", nullptr, 2, 2, TEST_NONE,        IMMUTABLE) \
+  X(OP_LT,        's',   "<",    nullptr, 2, 1, TEST_CONDITIONAL, MUTABLE)   \
+  X(OP_GT,        't',   ">",    nullptr, 2, 1, TEST_CONDITIONAL, MUTABLE)   \
+  X(OP_EQ,        'u',   "=",    nullptr, 2, 1, TEST_CONDITIONAL, MUTABLE)   \
+  X(OP_FETCH,     'v',   nullptr, "@",    1, 1, TEST_NONE,        IMMUTABLE) \
+  X(OP_STORE,     'w',   nullptr, "!",    2, 0, TEST_NONE,        IMMUTABLE) \
+  X(OP_INPUT0,    'x',   "x",    nullptr, 0, 1, TEST_NONE,        IMMUTABLE) \
+  X(OP_INPUT1,    'y',   "y",    nullptr, 0, 1, TEST_NONE,        IMMUTABLE) \
+  X(OP_INPUT2,    'z',   "u",    nullptr, 0, 1, TEST_NONE,        IMMUTABLE) \
+  X(OP_INPUT3,    'G',   "v",    nullptr, 0, 1, TEST_NONE,        IMMUTABLE) \
+  SKREEL_SPARE_OPCODES(X)
+
+// Ids without behaviour or name, reserved for opcodes to come.
+#define SKREEL_SPARE_OPCODE(X, e, letter) X(e, letter, nullptr, nullptr, 0, 0, TEST_NONE, MUTABLE)
+#define SKREEL_SPARE_OPCODES(X)                                                                   \
+  SKREEL_SPARE_OPCODE(X, OP_H, 'H') SKREEL_SPARE_OPCODE(X, OP_I, 'I') SKREEL_SPARE_OPCODE(X, OP_J, 'J') \
+  SKREEL_SPARE_OPCODE(X, OP_K, 'K') SKREEL_SPARE_OPCODE(X, OP_L, 'L') SKREEL_SPARE_OPCODE(X, OP_M, 'M') \
+  SKREEL_SPARE_OPCODE(X, OP_N, 'N') SKREEL_SPARE_OPCODE(X, OP_O, 'O') SKREEL_SPARE_OPCODE(X, OP_P, 'P') \
+  SKREEL_SPARE_OPCODE(X, OP_Q, 'Q') SKREEL_SPARE_OPCODE(X, OP_R, 'R') SKREEL_SPARE_OPCODE(X, OP_S, 'S') \
+  SKREEL_SPARE_OPCODE(X, OP_T, 'T') SKREEL_SPARE_OPCODE(X, OP_U, 'U') SKREEL_SPARE_OPCODE(X, OP_V, 'V') \
+  SKREEL_SPARE_OPCODE(X, OP_W, 'W') SKREEL_SPARE_OPCODE(X, OP_X, 'X') SKREEL_SPARE_OPCODE(X, OP_Y, 'Y') \
+  SKREEL_SPARE_OPCODE(X, OP_Z, 'Z')
+
+// Opcode ids. The URL letter of id n is op_map[n].
+#define SKREEL_OP_ENUMERATOR(e, ...) e,
+enum SKREEL_OP : int { SKREEL_OPCODES(SKREEL_OP_ENUMERATOR) OP_COUNT };
+#undef SKREEL_OP_ENUMERATOR
+static_assert(OP_COUNT == 47);
 
 // One row of the opcode table. Only `id` and `name` are read (by the encoder
 // and the listing); the stack effects are descriptive.
@@ -120,45 +128,72 @@ struct OP_INFO {
   int immutable;
 };
 
-// The URL letter of every opcode id: '.' (OP_NOP, also the separator), a to z,
-// then G to Z. A to F and the digits are left to hexadecimal numbers.
-inline constexpr char op_map[] = ".abcdefghijklmnopqrstuvwxyzGHIJKLMNOPQRSTUVWXYZ";
+// The URL letter of every opcode id, and a NUL.
+#define SKREEL_OP_LETTER(e, letter, ...) letter,
+inline constexpr char op_map[] = {SKREEL_OPCODES(SKREEL_OP_LETTER) '\0'};
+#undef SKREEL_OP_LETTER
 static_assert(sizeof op_map == 48);
 
-// The opcode table in its stored order; lookups scan from row 0 and take the
-// first match. "@" and "!" carry the stack effects of fetch and store but the
-// id OP_NOP, so the encoder turns them into the separator '.'. Rows 27 to 46
-// are empty.
-inline constexpr std::array<OP_INFO, OP_COUNT> op_table{{
-    {OP_NOP, "NOP", 0, 0, TEST_NONE, IMMUTABLE},
-    {OP_TIME, "t", 0, 1, TEST_NONE, IMMUTABLE},
-    {OP_PUSH_INT, "#", 0, 1, TEST_NONE, MUTABLE},
-    {OP_DROP, "DROP", 1, 0, TEST_NONE, IMMUTABLE},
-    {OP_MUL, "*", 2, 1, TEST_NONE, MUTABLE},
-    {OP_DIV, "/", 2, 1, TEST_NONE, MUTABLE},
-    {OP_ADD, "+", 2, 1, TEST_NONE, MUTABLE},
-    {OP_SUB, "-", 2, 1, TEST_NONE, MUTABLE},
-    {OP_MOD, "%", 2, 1, TEST_NONE, MUTABLE},
-    {OP_LSHIFT, "<<", 2, 1, TEST_NONE, MUTABLE},
-    {OP_RSHIFT, ">>", 2, 1, TEST_NONE, MUTABLE},
-    {OP_AND, "&", 2, 1, TEST_NONE, MUTABLE},
-    {OP_OR, "|", 2, 1, TEST_NONE, MUTABLE},
-    {OP_XOR, "^", 2, 1, TEST_NONE, MUTABLE},
-    {OP_NOT, "~", 1, 1, TEST_NONE, MUTABLE},
-    {OP_DUP, "DUP", 1, 2, TEST_NONE, IMMUTABLE},
-    {OP_PICK, "PICK", 1, 1, TEST_NONE, IMMUTABLE},
-    {OP_SWAP, "SWAP", 2, 2, TEST_NONE, IMMUTABLE},
-    {OP_GT, ">", 2, 1, TEST_CONDITIONAL, MUTABLE},
-    {OP_LT, "<", 2, 1, TEST_CONDITIONAL, MUTABLE},
-    {OP_EQ, "=", 2, 1, TEST_CONDITIONAL, MUTABLE},
-    {OP_NOP, "@", 1, 1, TEST_NONE, IMMUTABLE},
-    {OP_NOP, "!", 2, 0, TEST_NONE, IMMUTABLE},
-    {OP_INPUT0, "x", 0, 1, TEST_NONE, IMMUTABLE},
-    {OP_INPUT1, "y", 0, 1, TEST_NONE, IMMUTABLE},
-    {OP_INPUT2, "u", 0, 1, TEST_NONE, IMMUTABLE},
-    {OP_INPUT3, "v", 0, 1, TEST_NONE, IMMUTABLE},
-    // rows 27 to 46: empty
-}};
+namespace skreel_detail {
+
+struct OpFacts {
+  int id;
+  const char* name;
+  const char* alias;
+  int consume, produce, test, immutable;
+};
+#define SKREEL_OP_FACTS(e, letter, name, alias, take, leave, test, mutability) \
+  OpFacts{e, name, alias, take, leave, test, mutability},
+inline constexpr std::array<OpFacts, OP_COUNT> op_facts{{SKREEL_OPCODES(SKREEL_OP_FACTS)}};
+#undef SKREEL_OP_FACTS
+
+// The stored order of op_table: the named opcodes by id, except that ">"
+// comes before "<", then the two aliases after "=". Lookups scan from row 0
+// and take the first match.
+inline constexpr std::array<int, 27> op_table_order{
+    OP_NOP, OP_TIME, OP_PUSH_INT, OP_DROP, OP_MUL,    OP_DIV,    OP_ADD,    OP_SUB,   OP_MOD,
+    OP_LSHIFT, OP_RSHIFT, OP_AND, OP_OR,  OP_XOR,     OP_NOT,    OP_DUP,    OP_PICK,  OP_SWAP,
+    OP_GT,  OP_LT,   OP_EQ,       OP_FETCH, OP_STORE, OP_INPUT0, OP_INPUT1, OP_INPUT2, OP_INPUT3};
+
+constexpr std::array<OP_INFO, OP_COUNT> make_op_table() {
+  std::array<OP_INFO, OP_COUNT> table{};
+  for (std::size_t row = 0; row < op_table_order.size(); ++row) {
+    const OpFacts& f = op_facts[static_cast<std::size_t>(op_table_order[row])];
+    table[row] = f.alias ? OP_INFO{OP_NOP, f.alias, f.consume, f.produce, f.test, f.immutable}
+                         : OP_INFO{f.id, f.name, f.consume, f.produce, f.test, f.immutable};
+  }
+  return table;
+}
+
+constexpr bool same_text(const char* a, const char* b) {
+  if (!a || !b) return a == b;
+  for (; *a && *a == *b; ++a, ++b) {
+  }
+  return *a == *b;
+}
+
+// Every opcode with a name or an alias has exactly one row, in the order
+// above, and the names read as listed.
+constexpr bool op_table_matches_list(const std::array<OP_INFO, OP_COUNT>& table) {
+  constexpr const char* kNames[] = {"NOP", "t", "#", "DROP", "*", "/", "+", "-",  "%", "<<", ">>", "&", "|", "^",
+                                    "~",   "DUP", "PICK", "SWAP", ">", "<", "=", "@", "!", "x", "y", "u", "v"};
+  int named = 0;
+  for (const OpFacts& f : op_facts) named += (f.name ? 1 : 0) + (f.alias ? 1 : 0);
+  if (named != 27) return false;
+  for (std::size_t row = 0; row < 27; ++row)
+    if (!same_text(table[row].name, kNames[row])) return false;
+  for (std::size_t row = 27; row < table.size(); ++row)
+    if (table[row].name || table[row].id != 0) return false;
+  return true;
+}
+
+}  // namespace skreel_detail
+
+// The opcode table in its stored order (rows 27 to 46 empty). "@" and "!"
+// carry the stack effects of fetch and store but the id OP_NOP, so the
+// encoder turns them into the separator '.'.
+inline constexpr std::array<OP_INFO, OP_COUNT> op_table = skreel_detail::make_op_table();
+static_assert(skreel_detail::op_table_matches_list(op_table));
 
 // ---------------------------------------------------------------------------
 // URL text decoding
@@ -213,14 +248,25 @@ void skreel_reset(void);
 // previously handed-over text had not yet been adopted, else 0.
 int skreel_play_url(const char* url);
 
+// What the audio side has taken: the text it adopted last (or is about to
+// read), null before any. With skreel_url_handed_over this tells the main
+// thread which texts it must leave unchanged: a text that is neither may be
+// written again. Main thread.
+const char* skreel_url_adopted(void);
+// The text most recently handed over (null for none). Main thread.
+const char* skreel_url_handed_over(void);
+
 void skreel_set_volume(float volume);
 float skreel_rate(void);
 void skreel_set_rate(float rate);
 
 // The audio callback: adopts a newly handed-over text at the start of the
 // buffer, then adds `stereo_sample_count` frames of the tune into `buffer`
-// (wrapping 16-bit addition into both channels). Allocates nothing and takes
-// no lock.
+// (wrapping 16-bit addition into both channels). The phase of `t` runs on
+// from call to call (skreel_reset clears it), so `t` advances at the tune's
+// rate exactly. Allocates nothing, takes no lock and never writes to
+// standard output: its log lines (the decoder's) go through the log's
+// deferred ring. Audio thread.
 void skreelplayer_callback(int16_t* buffer, int stereo_sample_count, int sample_rate);
 
 // Runs `codes` once for time `t`; the result is the low 8 bits of the popped

@@ -101,11 +101,14 @@ TEST(SynthStages, ConstructorEdgeCases) {
   syn_filt_cutoff(syn.get(), 6, 0);
   EXPECT_FLOAT_EQ(syn->stage[6].filt.alpha, 1.0f);
 
-  // A noise stage draws eight values a cycle, also while disabled.
+  // An enabled noise stage draws eight values a cycle; a disabled one steps
+  // at the frequency itself.
   syn_osc_noise(syn.get(), 7, 100);
-  syn_enable(syn.get(), 7, 0);
   syn_osc_freq(syn.get(), 7, 441);
   EXPECT_FLOAT_EQ(syn->stage[7].osc.phasestep, 0.08f);
+  syn_enable(syn.get(), 7, 0);
+  syn_osc_freq(syn.get(), 7, 441);
+  EXPECT_FLOAT_EQ(syn->stage[7].osc.phasestep, 0.01f);
 
   // Any non-zero gate value closes the gate.
   syn_adsr_hold(syn.get(), 2, 256);
@@ -232,6 +235,7 @@ TEST(SynthBeat, CallbackSettings) {
   EXPECT_EQ(syn->tempo_callback.load(), nullptr);
   EXPECT_EQ(syn->tempo_samples_per_beat.load(), 0u);
   EXPECT_EQ(capture.take(), "");
+  EXPECT_EQ(syn_set_beat_callback(nullptr, nullptr, 4.0f), 1);  // always 1
 
   // A beat too long for the signed counter is cut to the longest it holds.
   syn_set_beat_callback(syn.get(), [](SYN*) {}, 1e-30f);

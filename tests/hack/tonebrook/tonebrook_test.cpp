@@ -12,8 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "framework/core/kel.h"
+#include "framework/core/log.h"
 #include "hack/tonebrook/tonebrook.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "support/capture.h"
@@ -297,6 +299,36 @@ TEST_F(Reload, AnUnknownTokenSilencesTheTuneAndIsShownWhereItStands) {
   write("t\n");
   look();
   EXPECT_NE(kel_settings.callback_skreel.load(), nullptr);
+}
+
+// The audio side stalls (no buffer for 20 saves), then plays again: the
+// text it took stays untouched all along, and the latest save is what it
+// plays next.
+TEST_F(Reload, AStalledAudioSideNeverHasItsTextOverwritten) {
+  std::vector<int16_t> buffer(2 * 64);
+  auto audio_buffer = [&] {
+    skreelplayer_callback(buffer.data(), 64, 44100);
+    kel_log_flush_deferred();
+  };
+  write("t 1 +\n");
+  look();
+  audio_buffer();
+  const char* taken = skreel_url_adopted();
+  ASSERT_NE(taken, nullptr);
+  ASSERT_STREQ(taken, "compiled!a1f");
+  for (int save = 2; save <= 21; ++save) {
+    write("t " + std::to_string(save) + " +\n");
+    set_mtime(1700000000 + save, 0);
+    ASSERT_THAT(look(), HasSubstr("reloaded"));
+    ASSERT_STREQ(taken, "compiled!a1f") << "save " << save << " overwrote the text being played";
+    ASSERT_EQ(skreel_url_adopted(), taken);
+    ASSERT_STRNE(skreel_url_handed_over(), nullptr);
+  }
+  EXPECT_STREQ(skreel_url_handed_over(), "compiled!a15f");  // 21 is 0x15
+  StdoutCapture out;
+  audio_buffer();
+  EXPECT_EQ(strip_log_prefixes(out.take()), "DECODED 'compiled' 3 opcodes\n");
+  EXPECT_STREQ(skreel_url_adopted(), "compiled!a15f");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/core/kel.h"
+#include "framework/core/log.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "support/capture.h"
 
@@ -150,6 +151,7 @@ struct Player {
     buffer.assign(static_cast<std::size_t>(frames) * 2, fill);
     StdoutCapture out;
     skreelplayer_callback(buffer.data(), frames, rate);
+    kel_log_flush_deferred();  // what the main loop does at its next pass
     log += strip_log_prefixes(out.take());
     return buffer;
   }
@@ -180,37 +182,59 @@ class SkreelPlayer : public ::testing::Test {
   Player p;
 };
 
-TEST_F(SkreelPlayer, TimeAdvances185StepsPerBufferAt44100) {
+TEST_F(SkreelPlayer, FirstStepLandsOnTheSixthFrameInBothChannels) {
   skreel_play_url("compiled!a");
   p.play(1024);
   EXPECT_EQ(p.log, "DECODED 'compiled' 1 opcodes\n");
-  // The first step lands on the sixth frame: t = 1 gives 1 x 128.
+  // t = 1 gives 1 x 128.
   std::vector<int16_t> l = p.left();
   EXPECT_EQ(std::vector<int16_t>(l.begin(), l.begin() + 7), (std::vector<int16_t>{0, 0, 0, 0, 0, 128, 128}));
   for (std::size_t i = 0; i < p.buffer.size(); i += 2) ASSERT_EQ(p.buffer[i], p.buffer[i + 1]);
-  // Every step of the saw moves the output, so the changes count the steps.
-  EXPECT_EQ(changes(l, 0), 185);
-  for (int buffer = 0; buffer < 4; ++buffer) {
-    const int16_t held = l.back();
-    p.play(1024);
-    l = p.left();
-    EXPECT_EQ(changes(l, held), 185);
+}
+
+// The tune runs at its rate exactly, whatever the device's rate and buffer
+// size: 10 s of frames make 80000 steps of the saw (each step moves the
+// output), and every step is the same number of frames, to within one.
+TEST_F(SkreelPlayer, TempoIsExactAtEveryRateAndBufferSize) {
+  for (int rate : {44100, 48000, 22050, 96000}) {
+    for (int frames : {256, 512, 1024, 1114, 4096}) {
+      SCOPED_TRACE(::testing::Message() << rate << " Hz in buffers of " << frames);
+      skreel_reset();
+      skreel_play_url(nullptr);
+      skreel_play_url("compiled!a");
+      long steps = 0, frame = 0, last_step = -1;
+      long shortest = 1L << 30, longest = 0;
+      int16_t held = 0;
+      for (long left = 10L * rate; left > 0; left -= frames) {
+        const std::vector<int16_t> out = p.play(static_cast<int>(std::min<long>(left, frames)), rate);
+        for (std::size_t i = 0; i < out.size(); i += 2, ++frame) {
+          if (out[i] == held) continue;
+          held = out[i];
+          ++steps;
+          if (last_step >= 0) {
+            shortest = std::min(shortest, frame - last_step);
+            longest = std::max(longest, frame - last_step);
+          }
+          last_step = frame;
+        }
+      }
+      EXPECT_NEAR(steps, 80000, 1);
+      EXPECT_LE(longest - shortest, 1);
+    }
   }
-  // 22050 Hz in 512-frame buffers gives the same 185 steps.
-  const int16_t held = l.back();
-  p.play(512, 22050);
-  EXPECT_EQ(changes(p.left(), held), 185);
 }
 
 TEST_F(SkreelPlayer, TimeRunsOnAcrossTunes) {
   skreel_play_url("compiled!0");
-  p.play(1024);  // silent: t = 1 to 185
+  p.play(1024);  // silent: t = 1 to 185, with 0.76 of a step already run
   EXPECT_TRUE(std::all_of(p.buffer.begin(), p.buffer.end(), [](int16_t v) { return v == 0; }));
-  // "t 186 =": true at the first step of the next buffer, when t goes on.
+  // "t 186 =": true at the first step of the next buffer, which the phase
+  // carried over brings on its second frame.
   skreel_play_url(nullptr);
   skreel_play_url("compiled!a.BAu");
   p.play(1024);
-  EXPECT_EQ(p.left()[5], 32640);
+  EXPECT_EQ(p.left()[0], 0);
+  EXPECT_EQ(p.left()[1], 32640);
 }
 
 TEST_F(SkreelPlayer, FilterJumpsAndDecaysAsWorkedOut) {
@@ -374,7 +398,7 @@ TEST_F(SkreelPlayer, HandOverInstallsAdoptsAndRemoves) {
   skreel_play_url("skreel://bad-name!FF");
   p.play(1024);
   EXPECT_EQ(p.log.substr(p.log.rfind("NAME")), "NAME DECODE ERROR!\n");
-  EXPECT_EQ(changes(p.left(), p.left()[0]), 185);  // still the saw
+  EXPECT_GE(changes(p.left(), p.left()[0]), 184);  // still the saw
 }
 
 }  // namespace
