@@ -299,126 +299,112 @@ VAL32 pop(STACK* stack) {
   return value;
 }
 
-namespace {
-
-// The machine's registers for one evaluation: the stack's cells, a local
-// stack pointer that wraps as 8 bits, the memory, the inputs and `t`.
-struct Machine {
-  std::array<VAL32, 256>& cell;
-  uint8_t sp;
-  std::array<VAL32, 256>& memory;
-  const VAL32* inputs;
-  VAL32 t;
-
-  void push(VAL32 v) { cell[++sp] = v; }
-  // b is the top cell, a the one below; the result lands where a was.
-  template <typename F>
-  void binary(F op) {
-    const VAL32 b = cell[sp--];
-    cell[sp] = op(cell[sp], b);
+// The behaviour of every opcode of the list, by enumerator, on the
+// evaluation's registers: `cell` (the stack's cells), `sp` (a local stack
+// pointer that wraps as 8 bits), `mem`, `inputs`, `t` and the instruction's
+// `val`. A binary operation pops b, then a, and leaves its result where a
+// was. The dispatch has one case per opcode of the list, so an opcode added
+// to the list without a behaviour here does not compile. Opcodes without
+// behaviour stop the evaluation with 0, keeping what came before.
+#define SKREEL_BINARY(expr)        \
+  {                                \
+    const VAL32 b = cell[sp--];    \
+    const VAL32 a = cell[sp];      \
+    cell[sp] = (expr);             \
   }
-};
-
-// What one instruction does; true to go on, false to stop the evaluation.
-// Opcodes that the list gives no behaviour here stop it with 0, keeping
-// what the earlier instructions did.
-template <int Op>
-bool exec(Machine&, VAL32) {
-  return false;
-}
-template <> bool exec<OP_TIME>(Machine& m, VAL32) { m.push(m.t); return true; }
-template <> bool exec<OP_PUSH_INT>(Machine& m, VAL32 val) { m.push(val); return true; }
-template <> bool exec<OP_DROP>(Machine& m, VAL32) { --m.sp; return true; }
-template <> bool exec<OP_MUL>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a * b; }); return true; }
-template <> bool exec<OP_DIV>(Machine& m, VAL32) {
-  m.binary([](VAL32 a, VAL32 b) { return b == 0 ? 0u : a / b; });
-  return true;
-}
-template <> bool exec<OP_ADD>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a + b; }); return true; }
-template <> bool exec<OP_SUB>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a - b; }); return true; }
-template <> bool exec<OP_MOD>(Machine& m, VAL32) {
-  m.binary([](VAL32 a, VAL32 b) { return b == 0 ? 0u : a % b; });
-  return true;
-}
-template <> bool exec<OP_LSHIFT>(Machine& m, VAL32) {
-  m.binary([](VAL32 a, VAL32 b) { return a << (b & 31u); });
-  return true;
-}
-template <> bool exec<OP_RSHIFT>(Machine& m, VAL32) {
-  m.binary([](VAL32 a, VAL32 b) { return b <= 31u ? a >> b : 0u; });
-  return true;
-}
-template <> bool exec<OP_AND>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a & b; }); return true; }
-template <> bool exec<OP_OR>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a | b; }); return true; }
-template <> bool exec<OP_XOR>(Machine& m, VAL32) { m.binary([](VAL32 a, VAL32 b) { return a ^ b; }); return true; }
-template <> bool exec<OP_NOT>(Machine& m, VAL32) { m.cell[m.sp] = ~m.cell[m.sp]; return true; }
-template <> bool exec<OP_DUP>(Machine& m, VAL32) { m.push(m.cell[m.sp]); return true; }
-template <> bool exec<OP_PICK>(Machine& m, VAL32) {
-  const VAL32 n = m.cell[m.sp--];
-  m.push(m.cell[static_cast<uint8_t>(m.sp - static_cast<uint8_t>(n))]);
-  return true;
-}
-template <> bool exec<OP_SWAP>(Machine& m, VAL32) {
-  std::swap(m.cell[m.sp], m.cell[static_cast<uint8_t>(m.sp - 1)]);
-  return true;
-}
-template <> bool exec<OP_LT>(Machine& m, VAL32) {
-  m.binary([](VAL32 a, VAL32 b) { return a < b ? 0xFFFFFFFFu : 0u; });
-  return true;
-}
-template <> bool exec<OP_GT>(Machine& m, VAL32) {
-  m.binary([](VAL32 a, VAL32 b) { return a > b ? 0xFFFFFFFFu : 0u; });
-  return true;
-}
-template <> bool exec<OP_EQ>(Machine& m, VAL32) {
-  m.binary([](VAL32 a, VAL32 b) { return a == b ? 0xFFFFFFFFu : 0u; });
-  return true;
-}
-template <> bool exec<OP_FETCH>(Machine& m, VAL32) {
-  m.cell[m.sp] = m.memory[m.cell[m.sp] & 0xFFu];
-  return true;
-}
-template <> bool exec<OP_STORE>(Machine& m, VAL32) {
-  const VAL32 address = m.cell[m.sp--];
-  const VAL32 value = m.cell[m.sp--];
-  m.memory[address & 0xFFu] = value;
-  return true;
-}
-template <> bool exec<OP_INPUT0>(Machine& m, VAL32) { m.push(m.inputs ? m.inputs[0] : 0); return true; }
-template <> bool exec<OP_INPUT1>(Machine& m, VAL32) { m.push(m.inputs ? m.inputs[1] : 0); return true; }
-template <> bool exec<OP_INPUT2>(Machine& m, VAL32) { m.push(m.inputs ? m.inputs[2] : 0); return true; }
-template <> bool exec<OP_INPUT3>(Machine& m, VAL32) { m.push(m.inputs ? m.inputs[3] : 0); return true; }
-
-// One instruction through the list: every opcode of the list has a case.
-inline bool step(Machine& m, const SKREELCODE& ins) {
-  switch (ins.id) {
-#define SKREEL_OP_CASE(e, ...) \
-  case e:                      \
-    return exec<e>(m, ins.val);
-    SKREEL_OPCODES(SKREEL_OP_CASE)
-#undef SKREEL_OP_CASE
-    default:
-      return false;  // an id beyond the list
+#define SKREEL_STOPS goto stop
+#define SKREEL_DO_OP_NOP SKREEL_STOPS
+#define SKREEL_DO_OP_TIME cell[++sp] = t
+#define SKREEL_DO_OP_PUSH_INT cell[++sp] = ins.val
+#define SKREEL_DO_OP_DROP --sp
+#define SKREEL_DO_OP_MUL SKREEL_BINARY(a * b)
+#define SKREEL_DO_OP_DIV SKREEL_BINARY(b == 0 ? 0u : a / b)
+#define SKREEL_DO_OP_ADD SKREEL_BINARY(a + b)
+#define SKREEL_DO_OP_SUB SKREEL_BINARY(a - b)
+#define SKREEL_DO_OP_MOD SKREEL_BINARY(b == 0 ? 0u : a % b)
+#define SKREEL_DO_OP_i SKREEL_STOPS
+#define SKREEL_DO_OP_LSHIFT SKREEL_BINARY(a << (b & 31u))
+#define SKREEL_DO_OP_RSHIFT SKREEL_BINARY(b <= 31u ? a >> b : 0u)
+#define SKREEL_DO_OP_AND SKREEL_BINARY(a & b)
+#define SKREEL_DO_OP_OR SKREEL_BINARY(a | b)
+#define SKREEL_DO_OP_XOR SKREEL_BINARY(a ^ b)
+#define SKREEL_DO_OP_NOT cell[sp] = ~cell[sp]
+#define SKREEL_DO_OP_DUP \
+  {                      \
+    const VAL32 top = cell[sp]; \
+    cell[++sp] = top;    \
   }
-}
-
-}  // namespace
+#define SKREEL_DO_OP_PICK                                               \
+  {                                                                     \
+    const VAL32 n = cell[sp--];                                         \
+    const VAL32 picked = cell[static_cast<uint8_t>(sp - static_cast<uint8_t>(n))]; \
+    cell[++sp] = picked;                                                \
+  }
+#define SKREEL_DO_OP_SWAP std::swap(cell[sp], cell[static_cast<uint8_t>(sp - 1)])
+#define SKREEL_DO_OP_LT SKREEL_BINARY(a < b ? 0xFFFFFFFFu : 0u)
+#define SKREEL_DO_OP_GT SKREEL_BINARY(a > b ? 0xFFFFFFFFu : 0u)
+#define SKREEL_DO_OP_EQ SKREEL_BINARY(a == b ? 0xFFFFFFFFu : 0u)
+#define SKREEL_DO_OP_FETCH cell[sp] = mem[cell[sp] & 0xFFu]
+#define SKREEL_DO_OP_STORE               \
+  {                                      \
+    const VAL32 address = cell[sp--];    \
+    const VAL32 value = cell[sp--];      \
+    mem[address & 0xFFu] = value;        \
+  }
+#define SKREEL_DO_OP_INPUT0 cell[++sp] = inputs ? inputs[0] : 0
+#define SKREEL_DO_OP_INPUT1 cell[++sp] = inputs ? inputs[1] : 0
+#define SKREEL_DO_OP_INPUT2 cell[++sp] = inputs ? inputs[2] : 0
+#define SKREEL_DO_OP_INPUT3 cell[++sp] = inputs ? inputs[3] : 0
+#define SKREEL_DO_OP_H SKREEL_STOPS
+#define SKREEL_DO_OP_I SKREEL_STOPS
+#define SKREEL_DO_OP_J SKREEL_STOPS
+#define SKREEL_DO_OP_K SKREEL_STOPS
+#define SKREEL_DO_OP_L SKREEL_STOPS
+#define SKREEL_DO_OP_M SKREEL_STOPS
+#define SKREEL_DO_OP_N SKREEL_STOPS
+#define SKREEL_DO_OP_O SKREEL_STOPS
+#define SKREEL_DO_OP_P SKREEL_STOPS
+#define SKREEL_DO_OP_Q SKREEL_STOPS
+#define SKREEL_DO_OP_R SKREEL_STOPS
+#define SKREEL_DO_OP_S SKREEL_STOPS
+#define SKREEL_DO_OP_T SKREEL_STOPS
+#define SKREEL_DO_OP_U SKREEL_STOPS
+#define SKREEL_DO_OP_V SKREEL_STOPS
+#define SKREEL_DO_OP_W SKREEL_STOPS
+#define SKREEL_DO_OP_X SKREEL_STOPS
+#define SKREEL_DO_OP_Y SKREEL_STOPS
+#define SKREEL_DO_OP_Z SKREEL_STOPS
 
 VAL8 skreel_do_t_func(const SKREELCODEARRAY* codes, STACK* stack, STACK* memory, const VAL32* inputs,
                       VAL32 t) {
   if (!codes || !stack || !memory) return 0;
   const unsigned count = std::min<unsigned>(codes->count, kMaxInstructions);
   if (count == 0) return 0;
-  Machine m{stack->cell, stack->sp, memory->cell, inputs, t};
+
+  auto& cell = stack->cell;
+  auto& mem = memory->cell;
+  uint8_t sp = stack->sp;
   for (unsigned i = 0; i < count; ++i) {
-    if (!step(m, codes->op[i])) {
-      stack->sp = m.sp;
-      return 0;
+    const SKREELCODE& ins = codes->op[i];
+    switch (ins.id) {
+#define SKREEL_OP_CASE(e, ...) \
+  case e:                      \
+    SKREEL_DO_##e;             \
+    break;
+      SKREEL_OPCODES(SKREEL_OP_CASE)
+#undef SKREEL_OP_CASE
+      default:
+        goto stop;  // an id beyond the list
     }
   }
-  const VAL32 result = m.cell[m.sp--];
-  stack->sp = m.sp;
-  return static_cast<VAL8>(result & 0xFFu);
+  {
+    const VAL32 result = cell[sp--];
+    stack->sp = sp;
+    return static_cast<VAL8>(result & 0xFFu);
+  }
+stop:
+  stack->sp = sp;
+  return 0;
 }
 
 // ===========================================================================
