@@ -26,7 +26,6 @@ std::atomic<double> start_seconds{0.0};
 int fps_ = 0;
 int paused_ = 0;
 int render_disabled_ = 0;
-const char* appname_ = nullptr;
 
 // Kept by the loop from pass to pass.
 int loop_seconds = 0;
@@ -175,9 +174,6 @@ void kel_disable_render(int set) {
   if (set != render_disabled_) kel_log("%s %d _> %d\n", "kel_disable_render", render_disabled_, set);
   render_disabled_ = set;
 }
-
-void kel_set_app_name(const char* name) { appname_ = name; }
-const char* kel_app_name() { return appname_ ? appname_ : "unnamed"; }
 
 int kel_init_audio_stream(unsigned samplerate, unsigned bufsize) {
   const int result = wrapper_sound_init(samplerate, bufsize);

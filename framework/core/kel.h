@@ -49,10 +49,8 @@ int kel_is_paused();
 // Non-zero: the loop renders no frames. Logs a change.
 void kel_disable_render(int set);
 
-// Stores the application name by pointer (not copied: keep it alive).
-void kel_set_app_name(const char* name);
-// The stored name, or "unnamed".
-const char* kel_app_name();
+// kel_set_app_name and kel_app_name, the application name, are in
+// kel_shared.h (the platform's folder functions read it).
 
 // Opens (or reopens) the audio stream through the platform; 0 asks for the
 // default rate or buffer size. Returns the platform's result (1 started,

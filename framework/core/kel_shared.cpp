@@ -7,6 +7,7 @@ namespace {
 
 constinit std::atomic<KEL_CLOCK_SECONDS> clock_seconds{nullptr};
 constinit std::atomic<int> quit_{0};
+const char* appname_ = nullptr;
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<KEL_CLOCK_SECONDS>::is_always_lock_free);
 
@@ -21,3 +22,6 @@ double kel_clock_seconds() {
 
 void kel_quit() { quit_.store(1); }
 int kel_is_quit() { return quit_.load(); }
+
+void kel_set_app_name(const char* name) { appname_ = name; }
+const char* kel_app_name() { return appname_ ? appname_ : "unnamed"; }

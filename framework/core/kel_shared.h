@@ -55,3 +55,10 @@ int kel_is_quit();
 using KEL_CLOCK_SECONDS = double (*)();
 void kel_set_clock(KEL_CLOCK_SECONDS seconds);
 double kel_clock_seconds();
+
+// The application name, which names the per-user folders (wrapper_file).
+// Stored by pointer, not copied: the caller keeps the text alive. Main
+// thread only.
+void kel_set_app_name(const char* name);
+// The stored name, or "unnamed" until one was set.
+const char* kel_app_name();

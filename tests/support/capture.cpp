@@ -6,31 +6,32 @@
 #include <cstdio>
 #include <cstdlib>
 
-StdoutCapture::StdoutCapture() {
-  std::fflush(stdout);
+StdoutCapture::StdoutCapture(int fd) : fd_(fd) {
+  std::fflush(nullptr);
   char name[] = "/tmp/tonebrook-capture-XXXXXX";
   file_fd_ = mkstemp(name);
   if (file_fd_ < 0) std::abort();
   unlink(name);
-  saved_fd_ = dup(STDOUT_FILENO);
-  dup2(file_fd_, STDOUT_FILENO);
+  saved_fd_ = dup(fd_);
+  dup2(file_fd_, fd_);
 }
 
 StdoutCapture::~StdoutCapture() {
   // Whatever the test did not take (a failure message among it) goes on to
   // the real output.
   const std::string rest = take();
-  dup2(saved_fd_, STDOUT_FILENO);
+  dup2(saved_fd_, fd_);
   if (!rest.empty()) {
-    std::fwrite(rest.data(), 1, rest.size(), stdout);
-    std::fflush(stdout);
+    std::FILE* out = fd_ == STDERR_FILENO ? stderr : stdout;
+    std::fwrite(rest.data(), 1, rest.size(), out);
+    std::fflush(out);
   }
   close(saved_fd_);
   close(file_fd_);
 }
 
 std::string StdoutCapture::take() {
-  std::fflush(stdout);
+  std::fflush(nullptr);
   std::string out;
   char chunk[4096];
   for (;;) {

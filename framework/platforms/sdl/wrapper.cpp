@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 #include <GL/gl.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include "framework/core/input.h"
 #include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
+#include "framework/core/plat_msg.h"
 #include "framework/platforms/sdl/wrapper_music.h"
 
 namespace {
@@ -38,6 +40,8 @@ void start_sdl() {
   for (Uint32 subsystem : {Uint32{SDL_INIT_TIMER}, Uint32{SDL_INIT_VIDEO}, Uint32{SDL_INIT_JOYSTICK}, Uint32{SDL_INIT_AUDIO}})
     if (SDL_WasInit(subsystem) == 0) SDL_InitSubSystem(subsystem);
 }
+
+const char* or_null(const char* text) { return text ? text : "(null)"; }
 
 void queue_event(int type, int keyid, int id, float x, float y) {
   INPUT_EVENT e{};
@@ -118,6 +122,7 @@ int wrapper_init() {
   }
   for (MOUSE_STATE& m : mouse_state) m = MOUSE_STATE{};
   draw_set_display(wrapper_display_w, wrapper_display_h, wrapper_flip_screen);
+  plat_msg_set_replier(replier_for_plat_msg);
   return 1;
 }
 
@@ -200,3 +205,59 @@ void wrapper_set_clock(WRAPPER_CLOCK_MS ms, WRAPPER_CLOCK_DELAY delay) {
   clock_ms.store(ms ? ms : sdl_ms);
   clock_delay.store(delay ? delay : sdl_delay);
 }
+
+int replier_for_plat_msg(PLAT_MSG* msg) {
+  if (msg != nullptr && msg->typeid_ == PLAT_MSG_TYPE_SCORE) {
+    const PLAT_MSG_SCORE& score = msg->info.score;
+    kel_log_line("Received score:");
+    kel_log("'%.*s' %lld\n", static_cast<int>(sizeof score.category), score.category,
+            static_cast<long long>(score.value));
+  }
+  return PLAT_MSG_CODE_ABORT;
+}
+
+int wrapper_tweet_start() {
+  kel_log_line("TWEET START");
+  return -1;
+}
+
+int wrapper_tweet_add_text(const char* text) {
+  kel_log("TWEET ADD TEXT '%s'\n", or_null(text));
+  return -1;
+}
+
+int wrapper_tweet_add_url(const char* url) {
+  kel_log("TWEET ADD URL '%s'\n", or_null(url));
+  return -1;
+}
+
+int wrapper_tweet_finish() {
+  kel_log_line("TWEET FINISH");
+  return -1;
+}
+
+int wrapper_open_url(int hint, const char* url) {
+  kel_log("OPEN URL (hint %d): %s\n", hint, or_null(url));
+  return -1;
+}
+
+int wrapper_copy_data_to_clipboard(const char* hint, const char* data, int size) {
+  kel_log("Copy data %p size %d (hint '%s') to clipboard\n", static_cast<const void*>(data), size, or_null(hint));
+  return -1;
+}
+
+int wrapper_copy_file_to_clipboard(const char* hint, const char* filename, WRAPPER_PROGRESS) {
+  kel_log("Copy file '%s' (hint '%s') to clipboard\n", or_null(filename), or_null(hint));
+  return -1;
+}
+
+void wrapper_run_thread(WRAPPER_THREAD_FUNC func, void* data) {
+  if (func == nullptr) return;
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, func, data) == 0) pthread_detach(thread);
+}
+
+void wrapper_show_cursor(int set) { SDL_ShowCursor(set ? 1 : 0); }
+
+int wrapper_call_ex(const char*, int, const char* const*, WRAPPER_CALL_RESULT) { return 0; }
+int wrapper_call(const char*, const char*) { return 0; }

@@ -14,9 +14,12 @@
 
 #include <cstdint>
 
+#include "framework/core/plat_msg.h"
+
 // Starts SDL with every subsystem (a subsystem that cannot start does not
 // take the others down), opens joystick 0, takes the desktop size, clears
-// the pointer records and installs the display for the drawing module.
+// the pointer records, installs the display for the drawing module and
+// installs replier_for_plat_msg as the platform messages' replier.
 // Returns 1.
 int wrapper_init();
 // Opens the OpenGL window: a size of 0 takes the desktop's, halved each way
@@ -71,3 +74,49 @@ int translate_symbol(int symbol);
 using WRAPPER_CLOCK_MS = uint32_t (*)();
 using WRAPPER_CLOCK_DELAY = void (*)(uint32_t ms);
 void wrapper_set_clock(WRAPPER_CLOCK_MS ms, WRAPPER_CLOCK_DELAY delay);
+
+// --- Platform messages --------------------------------------------------------
+
+// This platform's replier (installed by wrapper_init): logs a score
+// message as "Received score:" and "'<category>' <value>" and answers every
+// message, of whatever kind, with PLAT_MSG_CODE_ABORT. The category is read
+// up to its zero or its 80th character, whichever comes first.
+int replier_for_plat_msg(PLAT_MSG* msg);
+
+// --- Outside services ---------------------------------------------------------
+//
+// This desktop platform has no social network, browser hand-over or
+// clipboard service: those calls log what was asked and return -1 (not
+// available). A null text is logged as "(null)". Only the thread and the
+// cursor services do real work.
+
+// One sequence: start, add texts and links, finish.
+int wrapper_tweet_start();
+int wrapper_tweet_add_text(const char* text);
+int wrapper_tweet_add_url(const char* url);
+int wrapper_tweet_finish();
+// Logs "OPEN URL (hint <hint>): <url>"; -1.
+int wrapper_open_url(int hint, const char* url);
+// Logs the data's address, its size and the hint; -1.
+int wrapper_copy_data_to_clipboard(const char* hint, const char* data, int size);
+// Progress callback of a file copy: bytes done, bytes in all.
+using WRAPPER_PROGRESS = void (*)(unsigned done, unsigned total);
+// Logs the file name and the hint; -1. `progress` is never called.
+int wrapper_copy_file_to_clipboard(const char* hint, const char* filename, WRAPPER_PROGRESS progress);
+
+// Runs func(data) on a new POSIX thread, detached at once: nobody joins it,
+// its resources go when it ends, and the framework neither tracks nor stops
+// it (what it touches is the caller's business; no lock is offered). When
+// the thread cannot be started, or `func` is null, nothing runs.
+using WRAPPER_THREAD_FUNC = void* (*)(void* data);
+void wrapper_run_thread(WRAPPER_THREAD_FUNC func, void* data);
+
+// Shows the mouse cursor (set non-zero) or hides it, through SDL.
+void wrapper_show_cursor(int set);
+
+// Result callback of a named platform call.
+using WRAPPER_CALL_RESULT = void (*)(void* result, int size);
+// Calls of named platform functions. This platform has none: both run
+// nothing, never call `callback`, and return 0.
+int wrapper_call_ex(const char* name, int argc, const char* const* argv, WRAPPER_CALL_RESULT callback);
+int wrapper_call(const char* call, const char* arg);

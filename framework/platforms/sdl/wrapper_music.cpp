@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 #include "framework/core/kel_shared.h"
@@ -46,6 +47,9 @@ inline void stream_start() {
   kel_log_line("START audio STREAM");
   Mix_Resume(-1);
 }
+
+// The current music stream, or none.
+Mix_Music* music = nullptr;
 
 // 1 while the device is open. SDL_mixer must not be paused or closed again
 // once it is closed: it would walk channel records it has already freed.
@@ -107,3 +111,43 @@ void mixaudio(int, void* stream, int len, void*) {
   if (kel_settings.synth_effects_state.exchange(0) != 0) synth_effects_update();
   add_synth(samples, frames);
 }
+
+int wrapper_play_music_ex(const char* filename, int loops) {
+  if (filename == nullptr) {
+    if (music) Mix_FreeMusic(music);  // stops it first
+    music = nullptr;
+    return 0;
+  }
+  Mix_Music* next = Mix_LoadMUS(filename);
+  if (next == nullptr) kel_log("Mix_LoadMUS: %s\n", SDL_GetError());
+  if (next) Mix_PlayMusic(next, loops);  // halts the one playing
+  if (music) Mix_FreeMusic(music);
+  music = next;
+  return 1;
+}
+
+int wrapper_play_music(const char* filename) { return wrapper_play_music_ex(filename, -1); }
+
+void wrapper_pause_music() { Mix_PauseMusic(); }
+void wrapper_resume_music() { Mix_ResumeMusic(); }
+
+void wrapper_music_volume(float volume) {
+  const float scaled = volume * 128.0f;
+  // Truncated, by defined conversions only: what SDL_mixer would make of a
+  // value beyond 128 or at -1 and below (128, and a question), and a NaN
+  // as a question too.
+  int level = -1;
+  if (scaled >= 128.0f) level = 128;
+  else if (scaled > -1.0f) level = static_cast<int>(scaled);
+  Mix_VolumeMusic(level);
+}
+
+int wrapper_set_music_position(float seconds) {
+  Mix_RewindMusic();
+  Mix_SetMusicPosition(static_cast<double>(seconds));
+  return 1;
+}
+
+int wrapper_is_other_music_playing() { return 0; }
+void wrapper_set_audio_for_background(int) {}
+void wrapper_set_audio_for_ambient(int) {}

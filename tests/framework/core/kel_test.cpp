@@ -28,6 +28,7 @@ TEST_F(Kel, InitLogsItsStepsOnceAndPrefixesEveryLine) {
   const std::string log = out.take();
   EXPECT_THAT(log, MatchesRegex(R"(\[kel 2\.50s \(0\)\] kel init
 \[kel 2\.50s \(0\)\] INPUT INIT
+\[kel 2\.50s \(0\)\] line [0-9]+: plat_msg_set_replier
 \[kel 2\.50s \(0\)\] EFFECT MAX   4
 \[kel 2\.50s \(0\)\] EFFECT SLOTS 8
 \[kel 2\.50s \(0\)\] line [0-9]+: kel_set_logic_rate

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "framework/core/input.h"
@@ -145,6 +147,44 @@ TEST(WrapperWithoutVideo, NoDisplayMeansNoVideoModeAndFramesStillPass) {
   EXPECT_EQ(kel_run(1), 1);  // renders and flips a frame: nothing to show
   kel_exit();
   EXPECT_THAT(strip_log_prefixes(out.take()), HasSubstr("Set graphics 640x480\nDesktop: 0x0\n"));
+}
+
+TEST_F(Wrapper, OutsideServicesSayWhatWasAskedAndAreNotAvailable) {
+  static const char data[] = "abc";
+  char address[32];
+  std::snprintf(address, sizeof address, "%p", static_cast<const void*>(data));
+  const struct {
+    int (*call)();
+    std::string line;
+  } cases[] = {
+      {[] { return wrapper_tweet_start(); }, "TWEET START\n"},
+      {[] { return wrapper_tweet_add_text("hello"); }, "TWEET ADD TEXT 'hello'\n"},
+      {[] { return wrapper_tweet_add_text(nullptr); }, "TWEET ADD TEXT '(null)'\n"},
+      {[] { return wrapper_tweet_add_url("https://example.org/"); }, "TWEET ADD URL 'https://example.org/'\n"},
+      {[] { return wrapper_tweet_finish(); }, "TWEET FINISH\n"},
+      {[] { return wrapper_open_url(3, "https://example.org/a"); }, "OPEN URL (hint 3): https://example.org/a\n"},
+      {[] { return wrapper_copy_data_to_clipboard("text", data, 3); },
+       std::string("Copy data ") + address + " size 3 (hint 'text') to clipboard\n"},
+      {[] { return wrapper_copy_file_to_clipboard("png", "shot.png", [](unsigned, unsigned) { FAIL(); }); },
+       "Copy file 'shot.png' (hint 'png') to clipboard\n"},
+  };
+  for (const auto& c : cases) {
+    StdoutCapture out;
+    EXPECT_EQ(c.call(), -1) << c.line;
+    EXPECT_EQ(strip_log_prefixes(out.take()), c.line);
+  }
+  StdoutCapture out;
+  const char* argv[] = {"a", "b"};
+  EXPECT_EQ(wrapper_call_ex("share", 2, argv, [](void*, int) { FAIL(); }), 0);
+  EXPECT_EQ(wrapper_call("share", "a"), 0);
+  EXPECT_EQ(out.take(), "");
+}
+
+TEST_F(Wrapper, TheCursorIsShownAndHiddenThroughSdl) {
+  wrapper_show_cursor(0);
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), 0);
+  wrapper_show_cursor(5);
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), 1);
 }
 
 TEST(WrapperRealClock, CountsFromStartUp) {
