@@ -181,7 +181,9 @@ void tonebrook_quit_on_signals() {
     struct sigaction quit {};
     quit.sa_handler = on_quit_signal;
     sigemptyset(&quit.sa_mask);
-    quit.sa_flags = SA_RESTART;
+    // Once only: should the shut-down ever hang, a second Ctrl-C ends the
+    // process at once.
+    quit.sa_flags = static_cast<int>(SA_RESTART | SA_RESETHAND);
     sigaction(sig, &quit, nullptr);
   }
 }

@@ -38,7 +38,8 @@ void tonebrook_prefer_dummy_video();
 // loop ends and shuts down cleanly whether or not SDL's video (which turns
 // an interrupt into its quit event) has started. A signal that the parent
 // process set to be ignored (a background job of a script) stays ignored.
-// Call it once, before kel_init.
+// Each handler acts once; a second signal of the same kind ends the process
+// as it would have without it. Call it once, before kel_init.
 void tonebrook_quit_on_signals();
 
 // Reads the rate argument: decimal digits only, no sign, no wrap-round.

@@ -369,6 +369,12 @@ TEST(QuitSignals, SigintAndSigtermRaiseTheQuitRequest) {
   EXPECT_EQ(kel_is_quit(), 1);
   raise(SIGINT);  // still alive
   EXPECT_EQ(kel_is_quit(), 1);
+  // A second one would end the process: a hung shut-down can be stopped.
+  for (const int sig : {SIGINT, SIGTERM}) {
+    struct sigaction now {};
+    ASSERT_EQ(sigaction(sig, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_DFL) << sig;
+  }
 }
 
 TEST(QuitSignals, ASignalTheParentIgnoresStaysIgnored) {
