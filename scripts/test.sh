@@ -3,7 +3,10 @@
 #   1. g++, warnings as errors, every test;
 #   2. clang with AddressSanitizer and UndefinedBehaviorSanitizer, every test;
 #   3. clang with ThreadSanitizer, the tests of code shared with the audio thread;
-#   4. clang with libFuzzer, ASan and UBSan: the WAV loader fuzzed for a bounded time.
+#   4. clang with libFuzzer, ASan and UBSan: the WAV loader and the bytebeat
+#      engine (encoder, decoder and listing, playing) fuzzed for a bounded time:
+#      60 s for the WAV loader and 20 s for each engine target, or
+#      TONEBROOK_FUZZ_SECONDS for each when it is set.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -34,14 +37,31 @@ cmake --build build-tsan
 TSAN_OPTIONS="halt_on_error=1:suppressions=$root/scripts/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threads
 
-echo "== clang, libFuzzer on the WAV loader (${TONEBROOK_FUZZ_SECONDS:-60} s)"
+wav_seconds=${TONEBROOK_FUZZ_SECONDS:-60}
+engine_seconds=${TONEBROOK_FUZZ_SECONDS:-20}
+echo "== clang, libFuzzer on the WAV loader (${wav_seconds} s) and the bytebeat engine (${engine_seconds} s each)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON -DTONEBROOK_SANITIZE=ON \
   -DTONEBROOK_FUZZ=ON -DTONEBROOK_TESTS=OFF -DTONEBROOK_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build-fuzz --target wav_load_fuzz
-findings=$(mktemp -d)
-build-fuzz/fuzz/wav_load_fuzz -max_total_time="${TONEBROOK_FUZZ_SECONDS:-60}" -close_fd_mask=1 -max_len=4096 \
-  -artifact_prefix="$findings/" "$findings" fuzz/corpus/wav
-rm -rf "$findings"
+cmake --build build-fuzz --target wav_load_fuzz skreel_encode_fuzz skreel_decode_fuzz skreel_play_fuzz
+# fuzz TARGET SECONDS SEED_FOLDER...: a bounded run that leaves the seeds
+# untouched; what it finds is kept in a folder it names.
+fuzz() {
+  target=$1 seconds=$2
+  shift 2
+  work=$(mktemp -d)
+  findings=$(mktemp -d)
+  echo "-- $target"
+  if ! "build-fuzz/fuzz/$target" -max_total_time="$seconds" -close_fd_mask=1 -max_len=4096 \
+    -artifact_prefix="$findings/" "$work" "$@"; then
+    echo "$target found a fault; the input is in $findings" >&2
+    exit 1
+  fi
+  rm -rf "$work" "$findings"
+}
+fuzz wav_load_fuzz "$wav_seconds" fuzz/corpus/wav
+fuzz skreel_encode_fuzz "$engine_seconds" examples fuzz/corpus/skreel_text
+fuzz skreel_decode_fuzz "$engine_seconds" fuzz/corpus/skreel_url
+fuzz skreel_play_fuzz "$engine_seconds" fuzz/corpus/skreel_url
 
 echo "== all tests passed"

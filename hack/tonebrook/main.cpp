@@ -4,6 +4,7 @@
 int main(int argc, char** argv) {
   if (const int status = tonebrook_early_exit(argc, argv); status >= 0) return status;
   tonebrook_prefer_dummy_video();
+  tonebrook_quit_on_signals();
   kel_init();
   kel_set_app_name("tonebrook");
   app_init(argc, argv);

@@ -1,6 +1,9 @@
 #include "hack/tonebrook/tonebrook.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -8,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "framework/core/kel.h"
 #include "framework/core/log.h"
@@ -68,28 +72,121 @@ void report_position(const char* text, int offset) {
   kel_log("at line %d, column %d of '%s'\n", line, column, music_file ? music_file : "");
 }
 
-FILE_STAMP stamp_of(const struct stat& st, int open_failed) {
-  FILE_STAMP s{};
+// A POSIX file descriptor that closes itself.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  explicit operator bool() const { return fd_ >= 0; }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+FILE_STAMP stamp_of(const struct stat& st, const FILE_STAMP& last) {
+  FILE_STAMP s = last;
+  s.device = static_cast<uint64_t>(st.st_dev);
+  s.inode = static_cast<uint64_t>(st.st_ino);
   s.seconds = static_cast<uint32_t>(st.st_mtim.tv_sec);
   s.nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
-  s.size = static_cast<int64_t>(st.st_size);
   s.change_seconds = static_cast<uint32_t>(st.st_ctim.tv_sec);
   s.change_nanoseconds = static_cast<uint32_t>(st.st_ctim.tv_nsec);
-  s.open_failed = open_failed;
+  s.size = static_cast<int64_t>(st.st_size);
   s.seen = 1;
+  s.missing = 0;
+  s.held_empty = 0;
   return s;
 }
 
 bool same_file_state(const FILE_STAMP& now, const FILE_STAMP& last) {
-  if (!last.seen) return false;
-  const bool same = now.seconds == last.seconds && now.nanoseconds == last.nanoseconds && now.size == last.size;
-  // After a failed open, a change of permissions (which moves only the
-  // status change time) is worth another try.
-  if (!last.open_failed) return same;
-  return same && now.change_seconds == last.change_seconds && now.change_nanoseconds == last.change_nanoseconds;
+  return last.seen && now.device == last.device && now.inode == last.inode && now.seconds == last.seconds &&
+         now.nanoseconds == last.nanoseconds && now.change_seconds == last.change_seconds &&
+         now.change_nanoseconds == last.change_nanoseconds && now.size == last.size;
+}
+
+const char* kind_of(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  return "of an unknown kind";
+}
+
+// Reads up to `len` bytes; stops early only at the end of the file. Returns
+// the count, or -1 with errno set.
+ssize_t read_up_to(int fd, char* buf, std::size_t len) {
+  std::size_t got = 0;
+  while (got < len) {
+    const ssize_t n = read(fd, buf + got, len - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+// Editors on other systems start a UTF-8 file with a byte-order mark.
+const char* skip_byte_order_mark(const char* text) {
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  return std::string_view(text).starts_with(kMark) ? text + kMark.size() : text;
+}
+
+// The player plays at most this many instructions of a program.
+constexpr int kPlayedInstructions = 256;
+
+// Says so when the URL text holds more instructions than play. The URL text
+// is at most 1023 characters, so it never holds more instructions than the
+// scratch program has room for.
+void report_cut_program(const char* url) {
+  static std::array<SKREELCODE, kTextCapacity> scratch;
+  const char* code = std::strchr(url, '!');
+  if (code == nullptr) return;
+  const int count = skreel_decode_code_block(code, scratch.data(), static_cast<int>(scratch.size()));
+  if (count > kPlayedInstructions)
+    kel_log("the tune has %d instructions: only the first %d play\n", count, kPlayedInstructions);
+}
+
+// The handler of SIGINT and SIGTERM. Everything it calls is safe in a
+// signal handler: kel_quit stores an atomic word.
+void on_quit_signal(int) {
+  const int saved = errno;
+  kel_quit();
+  errno = saved;
 }
 
 }  // namespace
+
+long tonebrook_parse_rate(const char* text) {
+  if (text == nullptr || *text == '\0') return -1;
+  long value = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return -1;
+    value = value * 10 + (*p - '0');
+    if (value > static_cast<long>(kHighestRate)) return -1;
+  }
+  return value;
+}
+
+void tonebrook_quit_on_signals() {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    struct sigaction was {};
+    if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
+    struct sigaction quit {};
+    quit.sa_handler = on_quit_signal;
+    sigemptyset(&quit.sa_mask);
+    // Once only: should the shut-down ever hang, a second Ctrl-C ends the
+    // process at once.
+    quit.sa_flags = static_cast<int>(SA_RESTART | SA_RESETHAND);
+    sigaction(sig, &quit, nullptr);
+  }
+}
 
 int tonebrook_early_exit(int argc, char** argv) {
   if (argc < 2) {
@@ -119,15 +216,17 @@ void tonebrook_prefer_dummy_video() {
 int app_init(int argc, char** argv) {
   unsigned rate = 0;
   kel_log("argc %d\n", argc);
-  if (argc > 1) {
-    music_file = argv[1];
-    if (argc > 2 && std::sscanf(argv[2], "%u", &rate) != 1) rate = 0;
-  }
-  if (rate != 0 && (rate < kLowestRate || rate > kHighestRate)) {
-    // A negative number arrives here as a huge one; never ask the device.
-    std::fprintf(stderr, "tonebrook: a rate of %s Hz is outside %u to %u; using %u Hz\n", argv[2], kLowestRate,
-                 kHighestRate, kDefaultRate);
-    rate = 0;
+  if (argc > 1) music_file = argv[1];
+  if (argc > 2) {
+    // Digits only: a sign, a unit or a number past 32 bits is refused
+    // rather than read in part or wrapped round.
+    const long parsed = tonebrook_parse_rate(argv[2]);
+    if (parsed != 0 && (parsed < static_cast<long>(kLowestRate) || parsed > static_cast<long>(kHighestRate))) {
+      std::fprintf(stderr, "tonebrook: a rate of %s Hz is outside %u to %u; using %u Hz\n", argv[2], kLowestRate,
+                   kHighestRate, kDefaultRate);
+    } else {
+      rate = static_cast<unsigned>(parsed);
+    }
   }
   kel_set_logic_rate(60);
   if (rate == 0) rate = kDefaultRate;
@@ -151,10 +250,12 @@ void game_reload_changed_music() {
   static FILE_STAMP lasttime{};
   static char buf[kTextCapacity];
   if (kel_ticks.load() % kWatchEvery != 0) return;
-  const char* text = load_if_changed(music_file, &lasttime, buf, sizeof buf);
-  if (text == nullptr) return;
+  const char* loaded = load_if_changed(music_file, &lasttime, buf, sizeof buf);
+  if (loaded == nullptr) return;
+  const char* text = skip_byte_order_mark(loaded);
   const char* url = skreel_encode(text);
   if (url == nullptr) report_position(text, skreel_encode_error_offset());
+  if (url != nullptr) report_cut_program(url);
   // The copy is made while the previous text is still handed over, so that
   // its slot is left alone. The first call forgets what the audio side
   // adopted, so that the second is taken as new; with no URL text both
@@ -167,25 +268,66 @@ void game_reload_changed_music() {
 const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsigned len) {
   if (file == nullptr || last == nullptr || buf == nullptr || len == 0) return nullptr;
   struct stat st;
-  if (stat(file, &st) != 0) return nullptr;
-  const FILE_STAMP now = stamp_of(st, 0);
-  if (same_file_state(now, *last)) return nullptr;
-
-  UniqueFile f(std::fopen(file, "r"));
-  if (!f) {
-    kel_log("cannot open '%s': %s\n", file, std::strerror(errno));
-    *last = stamp_of(st, 1);
+  if (stat(file, &st) != 0) {
+    // The tune that plays goes on; say so once for each new reason.
+    const int reason = errno;
+    if (reason != last->missing) kel_log("cannot find '%s': %s\n", file, std::strerror(reason));
+    last->missing = reason;
     return nullptr;
   }
-  const std::size_t size = std::fread(buf, 1, len - 1, f.get());
-  if (std::ferror(f.get())) {
+  last->missing = 0;
+  // A file held back as empty is read again to confirm it.
+  if (same_file_state(stamp_of(st, *last), *last) && !last->held_empty) return nullptr;
+
+  // Only a regular file is opened, and without blocking: opening a FIFO for
+  // reading would wait for a writer. What was opened is checked again, as
+  // the path may have been replaced in between.
+  int fd_number = -1;
+  if (S_ISREG(st.st_mode)) {
+    fd_number = open(file, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd_number < 0) {
+      kel_log("cannot open '%s': %s\n", file, std::strerror(errno));
+      *last = stamp_of(st, *last);
+      return nullptr;
+    }
+  }
+  const UniqueFd fd(fd_number);
+  if (fd && fstat(fd.get(), &st) != 0) {
     kel_log("cannot read '%s': %s\n", file, std::strerror(errno));
-    *last = stamp_of(st, 1);
+    *last = stamp_of(st, *last);
+    return nullptr;
+  }
+  const bool was_held_empty = last->held_empty != 0 && same_file_state(stamp_of(st, *last), *last);
+  const FILE_STAMP now = stamp_of(st, *last);
+  if (!S_ISREG(st.st_mode)) {
+    kel_log("cannot read '%s': it is %s, not a regular file\n", file, kind_of(st.st_mode));
+    *last = now;
+    return nullptr;
+  }
+
+  const ssize_t got = read_up_to(fd.get(), buf, len - 1);
+  if (got < 0) {
+    kel_log("cannot read '%s': %s\n", file, std::strerror(errno));
+    *last = now;
+    return nullptr;
+  }
+  const auto size = static_cast<std::size_t>(got);
+  char more = 0;
+  const bool longer = size == len - 1 && read_up_to(fd.get(), &more, 1) == 1;
+
+  // An editor that truncates and then writes can be caught in between:
+  // an empty read right after a change is confirmed at the next look
+  // before the tune falls silent. Before any text was loaded nothing
+  // plays, so there is nothing to wait for.
+  if (size == 0 && last->loaded && !was_held_empty) {
+    *last = now;
+    last->held_empty = 1;
     return nullptr;
   }
   kel_log("reloaded '%s' (%u vs %u) %d bytes\n", file, now.seconds, last->seconds, static_cast<int>(size));
-  f.reset();
+  if (longer) kel_log("'%s' is longer than %u bytes: only its first %u bytes are read\n", file, len - 1, len - 1);
   *last = now;
+  last->loaded = 1;
   buf[size] = '\0';
   return buf;
 }

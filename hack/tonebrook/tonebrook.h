@@ -8,15 +8,22 @@
 
 #include "framework/core/state.h"
 
-// What the watch remembers of the file as last looked at.
+// What the watch remembers of the file as last looked at. A file counts as
+// changed when any of its identity (device and inode: a file renamed over
+// the path), modification time, status change time (a time copied with
+// `cp -p`, `rsync -t` or `touch -r` still moves it) or size differ.
 struct FILE_STAMP {
+  uint64_t device;  // the file system the file is on
+  uint64_t inode;  // and the file on it
   uint32_t seconds;  // modification time, whole seconds since the epoch
   uint32_t nanoseconds;  // and its fraction
-  int64_t size;  // in bytes
-  uint32_t change_seconds;  // status change time, looked at after a failed open
+  uint32_t change_seconds;  // status change time
   uint32_t change_nanoseconds;
-  int open_failed;  // the file could not be opened at the last look
-  int seen;  // 0 until the file has been looked at once
+  int64_t size;  // in bytes
+  int seen;  // 0 until a file has been found at the path
+  int missing;  // errno of the last look that found no file, 0 otherwise
+  int loaded;  // 1 once a text has been read from the file
+  int held_empty;  // the last read found the file empty and held it back
 };
 
 extern const char* music_file;
@@ -27,6 +34,18 @@ extern STATE main_state;
 int tonebrook_early_exit(int argc, char** argv);
 // Chooses SDL's dummy video driver unless the user has picked one.
 void tonebrook_prefer_dummy_video();
+// Makes SIGINT and SIGTERM raise the runtime's quit request, so that the
+// loop ends and shuts down cleanly whether or not SDL's video (which turns
+// an interrupt into its quit event) has started. A signal that the parent
+// process set to be ignored (a background job of a script) stays ignored.
+// Each handler acts once; a second signal of the same kind ends the process
+// as it would have without it. Call it once, before kel_init.
+void tonebrook_quit_on_signals();
+
+// Reads the rate argument: decimal digits only, no sign, no wrap-round.
+// Returns the rate, 0 for "0" (the default), or -1 for anything else,
+// a number above 192000 included.
+long tonebrook_parse_rate(const char* text);
 
 int app_init(int argc, char** argv);
 void setup_audio(unsigned rate);
@@ -34,6 +53,13 @@ void update();
 void game_reload_changed_music();
 
 // Reads `file` into `buf` (at most len - 1 bytes, NUL-terminated) when its
-// modification time or size differ from `last`; returns `buf` then, null
-// otherwise.
+// stamp differs from `last`; returns `buf` then, null otherwise. Updates
+// `last`. Only a regular file is read, opened without blocking: anything
+// else at the path (a FIFO, a directory, a device) gets one message naming
+// it and is looked at again when it changes. A path where no file is found
+// gets one message "cannot find '<path>': <reason>" each time the reason
+// changes. A file longer than len - 1 bytes is read in part, with a
+// message. A file found empty after a change, when a text was loaded
+// before, is held back until the next look confirms it (an editor that
+// truncates and then writes): only then is the empty text returned.
 const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsigned len);

@@ -130,6 +130,53 @@ std::array<char, kTextCapacity> listing_out{};
 SKREELCODEARRAY listing_code{};
 int encode_error_offset = -1;
 
+// Program text comes from files that people share, so none of its bytes may
+// reach the terminal as a control character: an escape sequence in a tune
+// could retitle, clear or recolour it. The echo writes control characters
+// (every byte below 0x20 but new line and tab, and 0x7F) as "\x1b"; the
+// NUL of the echo's stopping character stays a NUL byte. Messages that name
+// a token escape every byte outside printable ASCII, so that a byte-order
+// mark or a no-break space is visible there.
+constexpr bool is_control(unsigned char c) { return (c < 0x20 && c != '\n' && c != '\t') || c == 0x7F; }
+
+// Whether the echo has begun a line that it has not ended; a message is
+// then put on a line of its own.
+bool echo_line_open = false;
+
+void echo_char(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte != 0 && is_control(byte)) {
+    std::printf("\\x%02x", byte);
+  } else {
+    std::putchar(byte);
+  }
+  echo_line_open = c != '\n';
+}
+
+// Ends the echo's open line before a message.
+void end_echo_line() {
+  if (echo_line_open) std::putchar('\n');
+  echo_line_open = false;
+}
+
+// `token` with every byte outside printable ASCII written as "\xNN". A
+// token has at most 15 bytes, so the result (at most 60 and the NUL) fits.
+std::array<char, 64> escaped_token(const char* token) {
+  std::array<char, 64> out{};
+  std::size_t used = 0;
+  for (const char* p = token; *p != '\0' && used + 5 <= out.size(); ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out[used++] = *p;
+    } else {
+      std::snprintf(out.data() + used, out.size() - used, "\\x%02x", byte);
+      used += 4;
+    }
+  }
+  out[used] = '\0';
+  return out;
+}
+
 constexpr std::string_view kCompiledHeader = "compiled!";
 
 // Reads white space, an optional sign and a run of digits in `base` (10 or
@@ -521,7 +568,7 @@ int get_token(const char* in, char* out, unsigned len) {
   // character is consumed and dropped.
   while (stored < len) {
     const char c = in[i];
-    std::putchar(static_cast<unsigned char>(c));
+    echo_char(c);
     if (c == '\0' || is_space(c)) break;
     out[stored++] = c;
     ++i;
@@ -552,6 +599,7 @@ int scan_hex_digit(const char* token, unsigned* val) {
 
 const char* skreel_encode(const char* text) {
   encode_error_offset = -1;
+  echo_line_open = false;
   if (!text) {
     kel_log_line("?NO TEXT TO ENCODE");
     encode_error_offset = 0;
@@ -580,14 +628,16 @@ const char* skreel_encode(const char* text) {
     } else if (token_number(token.data(), &value)) {
       std::snprintf(element.data(), element.size(), "%X", value);
     } else {
-      kel_log("?UNKNOWN SYMBOL: '%s'\n", token.data());
+      end_echo_line();
+      kel_log("?UNKNOWN SYMBOL: '%s'\n", escaped_token(token.data()).data());
       encode_error_offset = static_cast<int>(token_start - text);
       return nullptr;
     }
     const std::size_t length = std::strlen(element.data());
     if (used + length > kMaxTextLength) {
-      kel_log("?CODE TOO LONG: '%s' would take the URL text past %zu characters\n", token.data(),
-              kMaxTextLength);
+      end_echo_line();
+      kel_log("?CODE TOO LONG: '%s' would take the URL text past %zu characters\n",
+              escaped_token(token.data()).data(), kMaxTextLength);
       encode_error_offset = static_cast<int>(token_start - text);
       return nullptr;
     }

@@ -288,7 +288,10 @@ VAL32 pop(STACK* stack);
 // the next). Echoes the text it reads to standard output and prints
 // "out: '<url>'". Returns null, with a message, for a token that is neither
 // an op name nor a number, for URL text that would not fit in 1023
-// characters, and for a null `text`.
+// characters, and for a null `text`. No byte of the text reaches standard
+// output as a control character: the echo shows them as "\x1b" (its NULs
+// stay NUL bytes), and a message that names a token shows every byte
+// outside printable ASCII that way. A message starts on a line of its own.
 const char* skreel_encode(const char* text);
 
 // After a skreel_encode that returned null: the byte offset, from the start
@@ -310,7 +313,8 @@ int skip_comments(const char* in);
 int scan_past_delimiter(const char* in, char delimit);
 
 // Skips white space and reads one token of at most len - 1 characters into
-// `out`, echoing the characters it examines to standard output. Returns the
+// `out`, echoing the characters it examines to standard output (control
+// characters escaped, as for skreel_encode). Returns the
 // characters consumed (white space and token), 0 at the end of the text.
 int get_token(const char* in, char* out, unsigned len);
 

@@ -88,6 +88,8 @@ bool PlayerProcess::wait_for(const std::string& text, std::chrono::seconds limit
 
 void PlayerProcess::interrupt() { kill(pid_, SIGINT); }
 
+void PlayerProcess::send_signal(int sig) { kill(pid_, sig); }
+
 int PlayerProcess::wait(std::chrono::seconds limit) {
   read_until([](const std::string&) { return false; }, limit);
   while (err_fd_ >= 0) pump(100);

@@ -30,6 +30,8 @@ class PlayerProcess {
   bool wait_for(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(60));
 
   void interrupt();
+  // Sends `sig` to the child.
+  void send_signal(int sig);
   // Reads the rest of the output and waits for the exit status (-1 when the
   // child did not end within `limit`, or ended by a signal).
   int wait(std::chrono::seconds limit = std::chrono::seconds(60));

@@ -1,11 +1,14 @@
 // The built player, run headless as a user runs it: start, reload on a
 // save, quit on an interrupt.
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -55,8 +58,8 @@ TEST_F(Player, StartsReloadsOnSaveAndQuitsOnInterrupt) {
   for (const std::string& expected :
        {std::string("kel init"), std::string("INPUT INIT"), std::string("argc 2"),
         "music_file: '" + tune_ + "' rate: 44100", std::string("changed logic rate 0 -> 60"),
-        "reloaded '" + tune_ + "' (", "reloaded '" + tune_ + "' (", std::string("SDL_QUIT"),
-        std::string("Quitting..."), std::string("Bye! :)")}) {
+        "reloaded '" + tune_ + "' (", "reloaded '" + tune_ + "' (", std::string("Quitting..."),
+        std::string("Bye! :)")}) {
     const size_t found = find_from(lines, at, expected);
     ASSERT_LT(found, lines.size()) << "missing after line " << at << ": " << expected << "\n" << player.output();
     at = found + 1;
@@ -74,6 +77,54 @@ TEST_F(Player, OpensNoWindowAndLeavesTheTerminalAlone) {
   player.interrupt();
   EXPECT_EQ(player.wait(), 0);
   EXPECT_EQ(player.output().find('\x1b'), std::string::npos) << player.output();
+  EXPECT_THAT(player.output(), HasSubstr("Bye! :)"));
+}
+
+// Ctrl-C and SIGTERM end the player cleanly whether or not SDL's video,
+// which would turn an interrupt into its own quit event, could start.
+TEST_F(Player, SigintAndSigtermAlwaysEndItCleanly) {
+  write("t\n");
+  struct Case {
+    int sig;
+    const char* video;
+  } cases[] = {{SIGINT, "SDL_VIDEODRIVER=dummy"},
+               {SIGTERM, "SDL_VIDEODRIVER=dummy"},
+               {SIGINT, "SDL_VIDEODRIVER=x11"},  // without a display: video cannot start
+               {SIGTERM, "SDL_VIDEODRIVER=x11"}};
+  for (const Case& c : cases) {
+    PlayerProcess player(TONEBROOK_EXE, {tune_}, {c.video, "DISPLAY", "SDL_AUDIODRIVER=dummy"});
+    ASSERT_TRUE(player.wait_for("reloaded '")) << player.output();
+    player.send_signal(c.sig);
+    EXPECT_EQ(player.wait(), 0) << c.video << " signal " << c.sig << "\n" << player.output();
+    const auto lines = log_messages(player.output());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Quitting...") << c.video << " signal " << c.sig;
+    EXPECT_EQ(lines.back(), "Bye! :)") << c.video << " signal " << c.sig;
+  }
+}
+
+// A FIFO, a missing file and a tune full of terminal escapes: the player
+// names each, plays on, never writes an escape to the terminal, and a good
+// save after them is heard.
+TEST_F(Player, HostileFilesNeitherStopItNorReachTheTerminal) {
+  write("t 8 >>\n");
+  PlayerProcess player(TONEBROOK_EXE, {tune_}, {"SDL_AUDIODRIVER=dummy"});
+  ASSERT_TRUE(player.wait_for("out: 'compiled!a8k'")) << player.output();
+  std::remove(tune_.c_str());
+  ASSERT_EQ(mkfifo(tune_.c_str(), 0644), 0);
+  ASSERT_TRUE(player.wait_for("it is a FIFO (named pipe), not a regular file")) << player.output();
+  std::remove(tune_.c_str());
+  ASSERT_TRUE(player.wait_for("cannot find '" + tune_ + "': No such file or directory")) << player.output();
+  write("t 4 >>\n");
+  ASSERT_TRUE(player.wait_for("out: 'compiled!a4k'")) << player.output();
+  write("\x1b]0;owned\x07 t \x1b[2J\x1b[31m\n");
+  ASSERT_TRUE(player.wait_for("?UNKNOWN SYMBOL: '\\x1b]0;owned\\x07'")) << player.output();
+  write("t 2 >>\n");
+  ASSERT_TRUE(player.wait_for("out: 'compiled!a2k'")) << player.output();
+  player.interrupt();
+  EXPECT_EQ(player.wait(), 0);
+  EXPECT_EQ(player.output().find('\x1b'), std::string::npos) << player.output();
+  EXPECT_EQ(player.output().find('\x07'), std::string::npos);
   EXPECT_THAT(player.output(), HasSubstr("Bye! :)"));
 }
 

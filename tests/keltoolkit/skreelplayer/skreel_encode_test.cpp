@@ -86,13 +86,14 @@ TEST(SkreelEncode, EchoesTheTextItReads) {
 TEST(SkreelEncode, UnknownTokensFailWithTheirOffset) {
   Encoded e = encode("foo");
   EXPECT_FALSE(e.ok);
-  EXPECT_EQ(e.raw.substr(0, 4), "foo\0"s);
-  EXPECT_EQ(strip_log_prefixes(e.raw.substr(4)), "?UNKNOWN SYMBOL: 'foo'\n");
+  // The message starts a line of its own after the unfinished echo.
+  EXPECT_EQ(e.raw.substr(0, 5), "foo\0\n"s);
+  EXPECT_EQ(strip_log_prefixes(e.raw.substr(5)), "?UNKNOWN SYMBOL: 'foo'\n");
   EXPECT_EQ(e.error_offset, 0);
 
   e = encode("t(x)");
   EXPECT_FALSE(e.ok);
-  EXPECT_EQ(strip_log_prefixes(e.raw.substr(5)), "?UNKNOWN SYMBOL: 't(x)'\n");
+  EXPECT_EQ(strip_log_prefixes(e.raw.substr(6)), "?UNKNOWN SYMBOL: 't(x)'\n");
 
   e = encode("t 8 >>\n  (comment) bar 1");
   EXPECT_FALSE(e.ok);
@@ -109,6 +110,41 @@ TEST(SkreelEncode, UnknownTokensFailWithTheirOffset) {
   EXPECT_FALSE(e.ok);
   EXPECT_EQ(strip_log_prefixes(e.raw), "?NO TEXT TO ENCODE\n");
   EXPECT_EQ(e.error_offset, 0);
+}
+
+// A shared tune must not reach the terminal as control characters: they
+// are shown escaped in the echo, and every byte outside printable ASCII is
+// shown escaped in a message that names a token. The echo's NULs stay.
+TEST(SkreelEncode, TextFromAFileNeverReachesTheTerminalRaw) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string echo;     // the raw output up to the first log line
+    std::string message;  // the log after it
+  } cases[] = {
+      {"a retitling sequence", "\x1b]0;owned\x07", "\\x1b]0;owned\\x07\0\n"s,
+       "?UNKNOWN SYMBOL: '\\x1b]0;owned\\x07'\n"},
+      {"a clearing sequence after a good token", "t \x1b[2J", "t \\x1b[2J\0\n"s,
+       "?UNKNOWN SYMBOL: '\\x1b[2J'\n"},
+      {"a number glued to an escape", "12\x1b[31m", "12\\x1b[31m\0\0"s, "out: 'compiled!C'\n"},
+      {"DEL", "t\x7f", "t\\x7f\0\n"s, "?UNKNOWN SYMBOL: 't\\x7f'\n"},
+      {"carriage returns of a Windows file", "t\r\n8 >>\r\n", "t\\x0d8 >>\\x0d\0"s, "out: 'compiled!a8k'\n"},
+      {"tabs and new lines stay", "t\t8\n>>", "t\t8\n>>\0\0"s, "out: 'compiled!a8k'\n"},
+      {"a byte-order mark", "\xEF\xBB\xBFt", "\xEF\xBB\xBFt\0\n"s, "?UNKNOWN SYMBOL: '\\xef\\xbb\\xbft'\n"},
+      {"a no-break space", "t\xC2\xA0>>", "t\xC2\xA0>>\0\n"s, "?UNKNOWN SYMBOL: 't\\xc2\\xa0>>'\n"},
+  };
+  for (const Case& c : cases) {
+    const Encoded e = encode(c.text.c_str());
+    const std::size_t log = e.raw.find("[kel ");
+    ASSERT_NE(log, std::string::npos) << c.name;
+    EXPECT_EQ(e.raw.substr(0, log), c.echo) << c.name;
+    EXPECT_EQ(strip_log_prefixes(e.raw.substr(log)), c.message) << c.name;
+    for (const char ch : e.raw) {
+      const auto byte = static_cast<unsigned char>(ch);
+      EXPECT_FALSE((byte < 0x20 && byte != '\n' && byte != '\t' && byte != 0) || byte == 0x7F)
+          << c.name << ": raw byte " << static_cast<int>(byte);
+    }
+  }
 }
 
 TEST(SkreelEncode, OneBufferReusedAndKeptOnFailure) {
@@ -137,7 +173,7 @@ TEST(SkreelEncode, UrlTextLongerThan1023IsRefused) {
   EXPECT_FALSE(e.ok);
   EXPECT_EQ(e.error_offset, static_cast<int>(text.size()) - 3);
   const std::string log = strip_log_prefixes(e.raw.substr(e.raw.rfind('\0') + 1));
-  EXPECT_EQ(log, "?CODE TOO LONG: 'DUP' would take the URL text past 1023 characters\n");
+  EXPECT_EQ(log, "\n?CODE TOO LONG: 'DUP' would take the URL text past 1023 characters\n");
 
   // A number that does not fit either.
   text = std::string(126 * 3, ' ') + "t t t t t 31";  // 31 is "1F"
