@@ -14,8 +14,9 @@
 
 #include <cstdint>
 
-// Starts SDL with every subsystem (a subsystem that cannot start does not
-// take the others down), opens joystick 0, takes the desktop size, clears
+// Starts SDL with every subsystem but its timers (a subsystem that cannot
+// start does not take the others down; the clock and sleeping need no
+// timers), opens joystick 0, takes the desktop size, clears
 // the pointer records and installs the display for the drawing module.
 // Returns 1.
 int wrapper_init();
@@ -37,10 +38,16 @@ void wrapper_handle_events();
 double wrapper_get_seconds();
 // Milliseconds since SDL started times `frequency` / 1000, truncated.
 uint32_t wrapper_get_ticks(float frequency);
+// Milliseconds from now until wrapper_get_ticks(frequency) reaches `ticks`
+// (the counts compared round their 32 bits): 0 when it has, the largest
+// value when it never will (no rate).
+uint32_t wrapper_ms_until_ticks(float frequency, uint32_t ticks);
 // Accepts any logic rate; returns 0.
 int wrapper_set_logic_rate(float frequency);
 // Sleeps `seconds` (truncated to whole milliseconds).
 void wrapper_delay(double seconds);
+// Sleeps `ms` milliseconds.
+void wrapper_delay_ms(uint32_t ms);
 // Gives up the processor for 1 ms.
 void wrapper_yield();
 // Swaps the window's buffers (nothing without a video subsystem).
