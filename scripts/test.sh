@@ -3,7 +3,8 @@
 #   1. g++, warnings as errors, every test;
 #   2. clang with AddressSanitizer and UndefinedBehaviorSanitizer, every test;
 #   3. clang with ThreadSanitizer, the tests of code shared with the audio thread;
-#   4. clang with libFuzzer, ASan and UBSan: the WAV loader fuzzed for a bounded time.
+#   4. clang with libFuzzer, ASan and UBSan: the WAV loader and the bytebeat
+#      machine fuzzed for a bounded time each.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -38,10 +39,16 @@ echo "== clang, libFuzzer on the WAV loader (${TONEBROOK_FUZZ_SECONDS:-60} s)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON -DTONEBROOK_SANITIZE=ON \
   -DTONEBROOK_FUZZ=ON -DTONEBROOK_TESTS=OFF -DTONEBROOK_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build-fuzz --target wav_load_fuzz
+cmake --build build-fuzz --target wav_load_fuzz skreel_machine_fuzz
 findings=$(mktemp -d)
 build-fuzz/fuzz/wav_load_fuzz -max_total_time="${TONEBROOK_FUZZ_SECONDS:-60}" -close_fd_mask=1 -max_len=4096 \
   -artifact_prefix="$findings/" "$findings" fuzz/corpus/wav
+rm -rf "$findings"
+
+echo "== clang, libFuzzer on the bytebeat machine against its model (${TONEBROOK_SKREEL_FUZZ_SECONDS:-25} s)"
+findings=$(mktemp -d)
+build-fuzz/fuzz/skreel_machine_fuzz -max_total_time="${TONEBROOK_SKREEL_FUZZ_SECONDS:-25}" -max_len=2048 \
+  -artifact_prefix="$findings/" "$findings" fuzz/corpus/skreel
 rm -rf "$findings"
 
 echo "== all tests passed"

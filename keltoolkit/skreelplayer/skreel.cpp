@@ -1018,25 +1018,25 @@ static_assert(kLanes % kGroup == 0);
 // processor has it.
 #define SKREEL_LANE_LOOPS(suffix, target)                                                                   \
   template <int Op>                                                                                         \
-  target [[gnu::noinline]] void lanes_vv##suffix(int groups, VAL32* __restrict d, const VAL32* __restrict a, \
+  [[gnu::noinline]] target void lanes_vv##suffix(int groups, VAL32* __restrict d, const VAL32* __restrict a, \
                                                  const VAL32* __restrict b) {                               \
     for (int g = 0; g < groups; ++g, d += kGroup, a += kGroup, b += kGroup)                                 \
       for (int i = 0; i < kGroup; ++i) d[i] = value_of<Op>(a[i], b[i]);                                     \
   }                                                                                                         \
   template <int Op>                                                                                         \
-  target [[gnu::noinline]] void lanes_vu##suffix(int groups, VAL32* __restrict d, const VAL32* __restrict a, \
+  [[gnu::noinline]] target void lanes_vu##suffix(int groups, VAL32* __restrict d, const VAL32* __restrict a, \
                                                  VAL32 b) {                                                 \
     for (int g = 0; g < groups; ++g, d += kGroup, a += kGroup)                                              \
       for (int i = 0; i < kGroup; ++i) d[i] = value_of<Op>(a[i], b);                                        \
   }                                                                                                         \
   template <int Op>                                                                                         \
-  target [[gnu::noinline]] void lanes_uv##suffix(int groups, VAL32* __restrict d, VAL32 a,                  \
+  [[gnu::noinline]] target void lanes_uv##suffix(int groups, VAL32* __restrict d, VAL32 a,                  \
                                                  const VAL32* __restrict b) {                               \
     for (int g = 0; g < groups; ++g, d += kGroup, b += kGroup)                                              \
       for (int i = 0; i < kGroup; ++i) d[i] = value_of<Op>(a, b[i]);                                        \
   }                                                                                                         \
   template <int Op>                                                                                         \
-  target [[gnu::noinline]] void lanes_v##suffix(int groups, VAL32* __restrict d, const VAL32* __restrict a) { \
+  [[gnu::noinline]] target void lanes_v##suffix(int groups, VAL32* __restrict d, const VAL32* __restrict a) { \
     for (int g = 0; g < groups; ++g, d += kGroup, a += kGroup)                                              \
       for (int i = 0; i < kGroup; ++i) d[i] = value_of<Op>(a[i], 0);                                        \
   }                                                                                                         \
