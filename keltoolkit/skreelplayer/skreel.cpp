@@ -1218,8 +1218,17 @@ void skreel_run_many(const SKREELPROGRAM* program, STACK* stack, STACK* memory, 
 VAL8 skreel_do_t_func(const SKREELCODEARRAY* codes, STACK* stack, STACK* memory, const VAL32* inputs,
                       VAL32 t) {
   if (!codes || !stack || !memory) return 0;
+  const unsigned count = std::min<unsigned>(codes->count, kMaxInstructions);
+  if (count == 0) return 0;
+  // One plain step per instruction, without the fusing: for a single run
+  // that is cheaper than preparing. An opcode without behaviour stops in its
+  // own handler; an id beyond the list stops here.
   std::array<SKREELSTEP, 257> steps;
-  prepare_steps(*codes, steps);
+  for (unsigned i = 0; i < count; ++i) {
+    const SKREELCODE& ins = codes->op[i];
+    steps[i] = SKREELSTEP{ins.id < OP_COUNT ? ins.id : uint8_t{kStepStop}, 0, ins.val};
+  }
+  steps[count] = SKREELSTEP{kStepEnd, 0, 0};
   return run_steps(steps.data(), stack, memory, inputs ? inputs : kZeroInputs.data(), t);
 }
 
