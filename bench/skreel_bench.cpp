@@ -169,38 +169,95 @@ std::vector<Tune>& tunes() {
   return list;
 }
 
+// Per evaluation: the threaded machine on the prepared program, one value
+// of `t` at a time (the path of programs without a block plan), beside the
+// formula compiled natively and inlined.
 void BM_Machine(benchmark::State& state, int which) {
   const Tune& tune = tunes()[static_cast<std::size_t>(which)];
+  static SKREELPROGRAM program;
+  skreel_prepare(&tune.code, &program);
   STACK stack{}, memory{};
   std::array<VAL32, 8> inputs{};
   VAL32 t = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(skreel_do_t_func(&tune.code, &stack, &memory, inputs.data(), t++));
+    benchmark::DoNotOptimize(skreel_run(&program, &stack, &memory, inputs.data(), t++));
   }
   state.counters["evals/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.SetLabel(std::to_string(tune.ops) + " ops");
 }
 
-void BM_Native(benchmark::State& state, int which) {
-  const Tune& tune = tunes()[static_cast<std::size_t>(which)];
+template <uint32_t (*Native)(uint32_t)>
+void BM_Native(benchmark::State& state) {
   uint32_t t = 0;
   for (auto _ : state) {
     uint32_t now = t++;
     benchmark::DoNotOptimize(now);
-    benchmark::DoNotOptimize(tune.native(now));
+    benchmark::DoNotOptimize(Native(now));
   }
   state.counters["evals/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Per buffer: 1024 consecutive values of `t` at once (the block plan),
+// beside the native formula over the same values. `ns/eval` is the time of
+// one evaluation within the buffer.
+constexpr int kValues = 1024;
+
+void per_eval_counter(benchmark::State& state) {
+  state.counters["s/eval"] = benchmark::Counter(static_cast<double>(kValues),
+                                                benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_Block(benchmark::State& state, int which) {
+  const Tune& tune = tunes()[static_cast<std::size_t>(which)];
+  static SKREELPROGRAM program;
+  if (skreel_prepare(&tune.code, &program) != 1) state.SkipWithError("no block plan");
+  STACK stack{}, memory{};
+  std::array<VAL32, 8> inputs{};
+  std::array<VAL32, kValues> t{};
+  std::array<VAL8, kValues> out{};
+  VAL32 next = 0;
+  for (auto _ : state) {
+    for (VAL32& v : t) v = next++;
+    skreel_run_many(&program, &stack, &memory, inputs.data(), t.data(), kValues, out.data());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  per_eval_counter(state);
   state.SetLabel(std::to_string(tune.ops) + " ops");
 }
 
+template <uint32_t (*Native)(uint32_t)>
+void BM_NativeBlock(benchmark::State& state) {
+  std::array<VAL32, kValues> t{};
+  std::array<VAL8, kValues> out{};
+  VAL32 next = 0;
+  for (auto _ : state) {
+    for (VAL32& v : t) v = next++;
+    benchmark::DoNotOptimize(t.data());
+    for (int i = 0; i < kValues; ++i) out[static_cast<std::size_t>(i)] = static_cast<VAL8>(Native(t[static_cast<std::size_t>(i)]));
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  per_eval_counter(state);
+}
+
 BENCHMARK_CAPTURE(BM_Machine, saw, 0);
-BENCHMARK_CAPTURE(BM_Native, saw, 0);
+BENCHMARK_TEMPLATE(BM_Native, native_saw)->Name("BM_Native/saw");
 BENCHMARK_CAPTURE(BM_Machine, classic, 1);
-BENCHMARK_CAPTURE(BM_Native, classic, 1);
+BENCHMARK_TEMPLATE(BM_Native, native_classic)->Name("BM_Native/classic");
 BENCHMARK_CAPTURE(BM_Machine, gen64, 2);
-BENCHMARK_CAPTURE(BM_Native, gen64, 2);
+BENCHMARK_TEMPLATE(BM_Native, native_generated<kBlocks64>)->Name("BM_Native/gen64");
 BENCHMARK_CAPTURE(BM_Machine, gen256, 3);
-BENCHMARK_CAPTURE(BM_Native, gen256, 3);
+BENCHMARK_TEMPLATE(BM_Native, native_generated<kBlocks256>)->Name("BM_Native/gen256");
+
+BENCHMARK_CAPTURE(BM_Block, saw, 0);
+BENCHMARK_TEMPLATE(BM_NativeBlock, native_saw)->Name("BM_NativeBlock/saw");
+BENCHMARK_CAPTURE(BM_Block, classic, 1);
+BENCHMARK_TEMPLATE(BM_NativeBlock, native_classic)->Name("BM_NativeBlock/classic");
+BENCHMARK_CAPTURE(BM_Block, gen64, 2);
+BENCHMARK_TEMPLATE(BM_NativeBlock, native_generated<kBlocks64>)->Name("BM_NativeBlock/gen64");
+BENCHMARK_CAPTURE(BM_Block, gen256, 3);
+BENCHMARK_TEMPLATE(BM_NativeBlock, native_generated<kBlocks256>)->Name("BM_NativeBlock/gen256");
 
 // ---------------------------------------------------------------------------
 // The callback: one 1024-frame buffer at 44100 Hz (23.22 ms of sound, 185
@@ -231,6 +288,11 @@ void BM_Callback(benchmark::State& state, const char* url) {
   state.counters["headroom_x"] = kBufferSeconds / per_buffer;
 }
 
+const std::string& url_64() {
+  static const std::string url = url_of(kBlocks64);
+  return url;
+}
+
 const std::string& url_256() {
   static const std::string url = url_of(kBlocks256);
   return url;
@@ -240,5 +302,62 @@ BENCHMARK_CAPTURE(BM_Callback, empty, "compiled!")->Unit(benchmark::kMicrosecond
 BENCHMARK_CAPTURE(BM_Callback, saw, "compiled!a")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Callback, classic, "compiled!aa8kaAkmd")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Callback, gen256, url_256().c_str())->Unit(benchmark::kMicrosecond);
+
+// The callback with one step of `t` per frame (the tune's rate set to the
+// stream's: 1024 evaluations a buffer), beside the same job written
+// natively: the formula inlined, the same filter, the same stereo add.
+void BM_CallbackEveryFrame(benchmark::State& state, const char* url) {
+  skreel_reset();
+  skreel_set_rate(static_cast<float>(kRate));
+  std::vector<int16_t> buffer(kFrames * 2);
+  skreel_play_url(nullptr);
+  skreel_play_url(url);
+  skreelplayer_callback(buffer.data(), kFrames, kRate);
+  for (auto _ : state) {
+    skreelplayer_callback(buffer.data(), kFrames, kRate);
+    benchmark::ClobberMemory();
+  }
+  skreel_play_url(nullptr);
+  per_eval_counter(state);
+}
+
+int16_t native_to_int16(float value) {
+  if (!(value == value)) return 0;
+  if (value >= 32767.0f) return 32767;
+  if (value <= -32768.0f) return -32768;
+  return static_cast<int16_t>(value);
+}
+
+template <uint32_t (*Native)(uint32_t)>
+void BM_NativeJob(benchmark::State& state) {
+  std::vector<int16_t> buffer(kFrames * 2);
+  VAL32 t = 0;
+  int16_t otm1 = 0, last = 0;
+  float volume = 1.0f;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(volume);
+    for (int frame = 0; frame < kFrames; ++frame) {
+      ++t;
+      const int x = static_cast<int>(Native(t) & 255u) * 128;
+      otm1 = native_to_int16(static_cast<float>(x - last) + 0.999f * static_cast<float>(otm1));
+      last = static_cast<int16_t>(x);
+      const int16_t val16 = native_to_int16(static_cast<float>(otm1) * volume);
+      int16_t* at = buffer.data() + 2 * frame;
+      at[0] = static_cast<int16_t>(static_cast<uint16_t>(at[0]) + static_cast<uint16_t>(val16));
+      at[1] = static_cast<int16_t>(static_cast<uint16_t>(at[1]) + static_cast<uint16_t>(val16));
+    }
+    benchmark::ClobberMemory();
+  }
+  per_eval_counter(state);
+}
+
+BENCHMARK_CAPTURE(BM_CallbackEveryFrame, saw, "compiled!a");
+BENCHMARK_TEMPLATE(BM_NativeJob, native_saw)->Name("BM_NativeJob/saw");
+BENCHMARK_CAPTURE(BM_CallbackEveryFrame, classic, "compiled!aa8kaAkmd");
+BENCHMARK_TEMPLATE(BM_NativeJob, native_classic)->Name("BM_NativeJob/classic");
+BENCHMARK_CAPTURE(BM_CallbackEveryFrame, gen64, url_64().c_str());
+BENCHMARK_TEMPLATE(BM_NativeJob, native_generated<kBlocks64>)->Name("BM_NativeJob/gen64");
+BENCHMARK_CAPTURE(BM_CallbackEveryFrame, gen256, url_256().c_str());
+BENCHMARK_TEMPLATE(BM_NativeJob, native_generated<kBlocks256>)->Name("BM_NativeJob/gen256");
 
 }  // namespace

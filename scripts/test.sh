@@ -4,9 +4,10 @@
 #   2. clang with AddressSanitizer and UndefinedBehaviorSanitizer, every test;
 #   3. clang with ThreadSanitizer, the tests of code shared with the audio thread;
 #   4. clang with libFuzzer, ASan and UBSan: the WAV loader and the bytebeat
-#      engine (encoder, decoder and listing, playing) fuzzed for a bounded time:
-#      60 s for the WAV loader and 20 s for each engine target, or
-#      TONEBROOK_FUZZ_SECONDS for each when it is set.
+#      engine (encoder, decoder and listing, playing, and the machine against
+#      its plain model) fuzzed for a bounded time: 60 s for the WAV loader and
+#      20 s for each engine target, or TONEBROOK_FUZZ_SECONDS for each when
+#      it is set.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -43,25 +44,27 @@ echo "== clang, libFuzzer on the WAV loader (${wav_seconds} s) and the bytebeat 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON -DTONEBROOK_SANITIZE=ON \
   -DTONEBROOK_FUZZ=ON -DTONEBROOK_TESTS=OFF -DTONEBROOK_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build-fuzz --target wav_load_fuzz skreel_encode_fuzz skreel_decode_fuzz skreel_play_fuzz
-# fuzz TARGET SECONDS SEED_FOLDER...: a bounded run that leaves the seeds
-# untouched; what it finds is kept in a folder it names.
+cmake --build build-fuzz --target wav_load_fuzz skreel_encode_fuzz skreel_decode_fuzz skreel_play_fuzz \
+  skreel_machine_fuzz
+# fuzz TARGET SECONDS MAX_LEN SEED_FOLDER...: a bounded run that leaves the
+# seeds untouched; what it finds is kept in a folder it names.
 fuzz() {
-  target=$1 seconds=$2
-  shift 2
+  target=$1 seconds=$2 max_len=$3
+  shift 3
   work=$(mktemp -d)
   findings=$(mktemp -d)
   echo "-- $target"
-  if ! "build-fuzz/fuzz/$target" -max_total_time="$seconds" -close_fd_mask=1 -max_len=4096 \
+  if ! "build-fuzz/fuzz/$target" -max_total_time="$seconds" -close_fd_mask=1 -max_len="$max_len" \
     -artifact_prefix="$findings/" "$work" "$@"; then
     echo "$target found a fault; the input is in $findings" >&2
     exit 1
   fi
   rm -rf "$work" "$findings"
 }
-fuzz wav_load_fuzz "$wav_seconds" fuzz/corpus/wav
-fuzz skreel_encode_fuzz "$engine_seconds" examples fuzz/corpus/skreel_text
-fuzz skreel_decode_fuzz "$engine_seconds" fuzz/corpus/skreel_url
-fuzz skreel_play_fuzz "$engine_seconds" fuzz/corpus/skreel_url
+fuzz wav_load_fuzz "$wav_seconds" 4096 fuzz/corpus/wav
+fuzz skreel_encode_fuzz "$engine_seconds" 4096 examples fuzz/corpus/skreel_text
+fuzz skreel_decode_fuzz "$engine_seconds" 4096 fuzz/corpus/skreel_url
+fuzz skreel_play_fuzz "$engine_seconds" 4096 fuzz/corpus/skreel_url
+fuzz skreel_machine_fuzz "$engine_seconds" 2048 fuzz/corpus/skreel
 
 echo "== all tests passed"

@@ -1,5 +1,6 @@
 #include "framework/core/kel.h"
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 
@@ -93,6 +94,21 @@ void kel_loop(int idle) {
   }
 }
 
+// The longest and shortest sleep between passes of the normal loop.
+constexpr uint32_t kMinSleepMs = 1;
+constexpr uint32_t kMaxSleepMs = 1000;
+
+// How long the normal loop may sleep after a pass: until the platform's tick
+// count reaches the next tick the logic clock will run, so that a pass with
+// nothing due never happens, and at least 1 ms. After a change of rate the
+// next pass re-bases the clock first, and without a rate no tick falls due:
+// then it sleeps the shortest time, as it always did.
+uint32_t sleep_after_pass() {
+  if (kel_is_quit() || logic_rate == 0 || logic_rate != old_rate) return kMinSleepMs;
+  const uint32_t wait = wrapper_ms_until_ticks(static_cast<float>(logic_rate), logic_ticks + 1);
+  return std::clamp(wait, kMinSleepMs, kMaxSleepMs);
+}
+
 }  // namespace
 
 int kel_init() {
@@ -135,7 +151,7 @@ int kel_run(int idle) {
   while (!kel_is_quit()) {
     kel_loop(idle);
     if (idle) return 1;
-    wrapper_yield();
+    wrapper_delay_ms(sleep_after_pass());
   }
   kel_exit();
   return 0;

@@ -32,12 +32,18 @@ void sdl_delay(uint32_t ms) { SDL_Delay(ms); }
 std::atomic<WRAPPER_CLOCK_MS> clock_ms{sdl_ms};
 std::atomic<WRAPPER_CLOCK_DELAY> clock_delay{sdl_delay};
 
+// Every subsystem but SDL's timers. The timer subsystem starts a thread that
+// wakes every millisecond for as long as SDL runs, to serve SDL_AddTimer,
+// which nothing here uses; the clock (SDL_GetTicks) and SDL_Delay work
+// without it.
+constexpr Uint32 kSubsystems = SDL_INIT_EVERYTHING & ~Uint32{SDL_INIT_TIMER};
+
 void start_sdl() {
-  if (SDL_Init(SDL_INIT_EVERYTHING) == 0) return;
+  if (SDL_Init(kSubsystems) == 0) return;
   // One subsystem that cannot start (typically the sound device) must not
   // take the clock, the events and the joystick down with it.
   kel_log("SDL_Init: %s\n", SDL_GetError());
-  for (Uint32 subsystem : {Uint32{SDL_INIT_TIMER}, Uint32{SDL_INIT_VIDEO}, Uint32{SDL_INIT_JOYSTICK}, Uint32{SDL_INIT_AUDIO}})
+  for (Uint32 subsystem : {Uint32{SDL_INIT_VIDEO}, Uint32{SDL_INIT_JOYSTICK}, Uint32{SDL_INIT_AUDIO}})
     if (SDL_WasInit(subsystem) == 0) SDL_InitSubSystem(subsystem);
 }
 
@@ -166,11 +172,38 @@ void wrapper_handle_events() {
 
 double wrapper_get_seconds() { return clock_ms.load()() / 1000.0; }
 
-uint32_t wrapper_get_ticks(float frequency) {
-  const double product = static_cast<double>(clock_ms.load()()) * frequency / 1000.0;
+namespace {
+
+// The tick count at `frequency` when the clock reads `ms`.
+uint32_t ticks_at(uint32_t ms, float frequency) {
+  const double product = static_cast<double>(ms) * frequency / 1000.0;
   // Keep the conversion defined for absurd rates: out of range counts as 0.
   if (!(std::fabs(product) < 9.2e18)) return 0;
   return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(product)));
+}
+
+// Whether tick count `a` has reached `b`, counting round the 32 bits.
+bool reached(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) >= 0; }
+
+}  // namespace
+
+uint32_t wrapper_get_ticks(float frequency) { return ticks_at(clock_ms.load()(), frequency); }
+
+uint32_t wrapper_ms_until_ticks(float frequency, uint32_t ticks) {
+  const uint32_t now = clock_ms.load()();
+  const uint32_t now_ticks = ticks_at(now, frequency);
+  if (reached(now_ticks, ticks)) return 0;
+  // A tick count that no clock reading reaches (no rate, or one out of
+  // range) is never due.
+  if (!(frequency > 0.0f) || !std::isfinite(frequency)) return std::numeric_limits<uint32_t>::max();
+  // A first guess from the rate, then the exact millisecond, by the same
+  // arithmetic as wrapper_get_ticks.
+  const double guess = static_cast<double>(ticks - now_ticks) * 1000.0 / frequency;
+  if (guess >= 4.0e9) return std::numeric_limits<uint32_t>::max();
+  uint32_t wait = guess > 2.0 ? static_cast<uint32_t>(guess) - 1 : 1;
+  for (int step = 0; step < 8 && !reached(ticks_at(now + wait, frequency), ticks); ++step) ++wait;
+  while (wait > 1 && reached(ticks_at(now + wait - 1, frequency), ticks)) --wait;
+  return wait;
 }
 
 int wrapper_set_logic_rate(float) { return 0; }
@@ -179,6 +212,8 @@ void wrapper_delay(double seconds) {
   const double ms = seconds * 1000.0;
   clock_delay.load()(ms > 0 && ms < 4.0e9 ? static_cast<uint32_t>(ms) : 0);
 }
+
+void wrapper_delay_ms(uint32_t ms) { clock_delay.load()(ms); }
 
 void wrapper_yield() { wrapper_delay(0.001); }
 

@@ -16,10 +16,11 @@
 
 #include "framework/core/plat_msg.h"
 
-// Starts SDL with every subsystem (a subsystem that cannot start does not
-// take the others down), opens joystick 0, takes the desktop size, clears
-// the pointer records, installs the display for the drawing module and
-// installs replier_for_plat_msg as the platform messages' replier.
+// Starts SDL with every subsystem but its timers (a subsystem that cannot
+// start does not take the others down; the clock and sleeping need no
+// timers), opens joystick 0, takes the desktop size, clears the pointer
+// records, installs the display for the drawing module and installs
+// replier_for_plat_msg as the platform messages' replier.
 // Returns 1.
 int wrapper_init();
 // Opens the OpenGL window: a size of 0 takes the desktop's, halved each way
@@ -40,10 +41,16 @@ void wrapper_handle_events();
 double wrapper_get_seconds();
 // Milliseconds since SDL started times `frequency` / 1000, truncated.
 uint32_t wrapper_get_ticks(float frequency);
+// Milliseconds from now until wrapper_get_ticks(frequency) reaches `ticks`
+// (the counts compared round their 32 bits): 0 when it has, the largest
+// value when it never will (no rate).
+uint32_t wrapper_ms_until_ticks(float frequency, uint32_t ticks);
 // Accepts any logic rate; returns 0.
 int wrapper_set_logic_rate(float frequency);
 // Sleeps `seconds` (truncated to whole milliseconds).
 void wrapper_delay(double seconds);
+// Sleeps `ms` milliseconds.
+void wrapper_delay_ms(uint32_t ms);
 // Gives up the processor for 1 ms.
 void wrapper_yield();
 // Swaps the window's buffers (nothing without a video subsystem).

@@ -23,8 +23,12 @@ namespace {
 int updates = 0;
 int renders = 0;
 int updates_seen_by_render = -1;
+std::vector<uint32_t> update_ms;  // the clock at each update
 
-void count_update() { ++updates; }
+void count_update() {
+  ++updates;
+  update_ms.push_back(fake_clock::now());
+}
 void count_render() {
   ++renders;
   updates_seen_by_render = updates;
@@ -41,6 +45,7 @@ struct Pass {
 class KelLoop : public ::testing::Test {
  protected:
   void SetUp() override {
+    update_ms.clear();
     fake_clock::install(0);
     kel_init();
     state_switch(&counting);
@@ -70,6 +75,119 @@ class KelLoop : public ::testing::Test {
     return passes;
   }
 };
+
+// The loop in real time: each sleep lasts what was asked plus `late(pass)`
+// milliseconds, until the clock passes `until_ms`.
+struct Sleep {
+  uint32_t at;     // clock when the pass ended
+  uint32_t asked;  // milliseconds asked for
+  int updates;     // updates the pass ran
+};
+template <typename Late>
+std::vector<Sleep> run_in_real_time(uint32_t until_ms, Late late) {
+  std::vector<Sleep> sleeps;
+  int last_updates = updates;
+  fake_clock::on_delay([&](uint32_t ms) {
+    sleeps.push_back({fake_clock::now(), ms, updates - last_updates});
+    last_updates = updates;
+    fake_clock::advance(ms + late(sleeps.size()));
+    if (fake_clock::now() > until_ms) kel_quit();
+  });
+  EXPECT_EQ(kel_run(0), 0);
+  return sleeps;
+}
+
+// The first clock reading at which the platform's tick count at `rate`
+// reaches `tick`.
+uint32_t due_ms(unsigned rate, uint32_t tick) {
+  uint32_t ms = 0;
+  while (static_cast<uint32_t>(static_cast<double>(ms) * static_cast<float>(rate) / 1000.0) < tick) ++ms;
+  return ms;
+}
+
+// The normal loop sleeps until its next tick is due: no pass finds nothing
+// to do, and every update runs at the millisecond its tick falls due, as
+// with a pass every millisecond. (One rate per test process: the quit
+// request that ends a run is never cleared.)
+class KelLoopAtRate : public KelLoop, public ::testing::WithParamInterface<unsigned> {};
+
+TEST_P(KelLoopAtRate, SleepsUntilTheNextTickIsDue) {
+  const unsigned rate = GetParam();
+  kel_set_logic_rate(rate);
+  const auto sleeps = run_in_real_time(3000, [](std::size_t) { return 0u; });
+  ASSERT_GT(sleeps.size(), 2u);
+  EXPECT_EQ(sleeps[0].updates, 0);  // at 0 ms nothing is due yet
+  for (std::size_t i = 1; i < sleeps.size(); ++i) {
+    ASSERT_EQ(sleeps[i].updates, 1) << "pass " << i << " at " << sleeps[i].at << " ms";
+    ASSERT_GE(sleeps[i].asked, 1u);
+  }
+  ASSERT_EQ(update_ms.size(), sleeps.size() - 1);
+  for (std::size_t k = 0; k < update_ms.size(); ++k)
+    ASSERT_EQ(update_ms[k], due_ms(rate, static_cast<uint32_t>(k + 1))) << "update " << k + 1;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, KelLoopAtRate, ::testing::Values(60u, 50u, 144u, 7u, 1000u));
+
+// Waking late (a busy machine, a stall) changes nothing in what runs: each
+// pass runs what is due, catches up at most four ticks, and the loop never
+// wakes to find nothing due, not even after a catch-up.
+TEST_F(KelLoop, LateWakeUpsRunWhatIsDueAndCatchUpAsBefore) {
+  const auto sleeps = run_in_real_time(5000, [](std::size_t pass) -> uint32_t {
+    if (pass == 100) return 700;  // a stall
+    return static_cast<uint32_t>(pass * 7 % 5);
+  });
+  std::size_t catch_up = 0;
+  int before_catch_up = 0;
+  for (std::size_t i = 1; i < sleeps.size(); ++i) {
+    ASSERT_GE(sleeps[i].updates, 1) << "pass " << i;
+    ASSERT_LE(sleeps[i].updates, 4);
+    ASSERT_GE(sleeps[i].asked, 1u);
+    if (sleeps[i].updates == 4) {
+      EXPECT_EQ(catch_up, 0u) << "a second catch-up at pass " << i;
+      catch_up = i;
+    }
+    if (!catch_up) before_catch_up += sleeps[i].updates;
+  }
+  ASSERT_NE(catch_up, 0u);
+  // Ticks are lost only in the stall: the catch-up runs four updates for
+  // the next four ticks and drops those that were due; after it, every
+  // tick runs.
+  auto ticks = [](uint32_t ms) { return static_cast<int>(ms * 60 / 1000); };
+  const int lost = ticks(sleeps[catch_up].at) - before_catch_up;
+  EXPECT_GE(lost, 42);  // 700 ms of ticks
+  EXPECT_LE(lost, 43);
+  EXPECT_EQ(updates, ticks(sleeps.back().at) - lost);
+}
+
+TEST_F(KelLoop, WithoutARateSleepsTheShortestTime) {
+  kel_set_logic_rate(0);  // no tick ever falls due
+  const auto sleeps = run_in_real_time(50, [](std::size_t) { return 0u; });
+  EXPECT_EQ(updates, 0);
+  EXPECT_EQ(sleeps.size(), 51u);
+  for (const Sleep& s : sleeps) EXPECT_EQ(s.asked, 1u);
+}
+
+// A rate set during an update: the pass that set it sleeps the shortest
+// time, the next one re-bases the clock and sleeps until its next tick.
+TEST_F(KelLoop, AfterARateChangeSleepsTheShortestTimeOnce) {
+  static bool changed;
+  changed = false;
+  static STATE changer = {nullptr, [] {
+                            count_update();
+                            if (!changed) kel_set_logic_rate(10);
+                            changed = true;
+                          },
+                          nullptr, nullptr};
+  state_switch(&changer);
+  const auto sleeps = run_in_real_time(400, [](std::size_t) { return 0u; });
+  ASSERT_GE(sleeps.size(), 4u);
+  EXPECT_EQ(sleeps[0].asked, 17u);   // at 0 ms: the first tick of 60 a second is due at 17 ms
+  EXPECT_EQ(sleeps[1].asked, 1u);    // 17 ms: its update changed the rate
+  EXPECT_EQ(sleeps[2].at, 18u);      // re-based to tick 0 of 10 a second ...
+  EXPECT_EQ(sleeps[2].asked, 82u);   // ... the next due at 100 ms
+  EXPECT_EQ(sleeps[3].at, 100u);
+  EXPECT_EQ(sleeps[3].updates, 1);
+}
 
 TEST_F(KelLoop, FirstPassLogsTheRateChangeFromZero) {
   StdoutCapture out;

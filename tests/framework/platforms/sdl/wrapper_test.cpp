@@ -129,6 +129,45 @@ TEST_F(Wrapper, SleepingAsksThePlatformForWholeMilliseconds) {
   wrapper_delay(0.0259);
   wrapper_delay(-1);
   EXPECT_EQ(fake_clock::slept(), 26u);
+  wrapper_delay_ms(17);
+  EXPECT_EQ(fake_clock::slept(), 43u);
+}
+
+// The wait until a tick count is reached ends at the first millisecond at
+// which wrapper_get_ticks shows it, at every rate and clock reading.
+TEST_F(Wrapper, MillisecondsUntilATickCount) {
+  for (float rate : {60.0f, 50.0f, 144.0f, 7.0f, 1000.0f, 2500.0f, 0.5f}) {
+    for (uint32_t now : {0u, 16u, 17u, 999u, 123457u, 0xFFF00000u}) {
+      SCOPED_TRACE(::testing::Message() << rate << " a second at " << now << " ms");
+      fake_clock::set(now);
+      const uint32_t ticks = wrapper_get_ticks(rate);
+      EXPECT_EQ(wrapper_ms_until_ticks(rate, ticks), 0u);
+      EXPECT_EQ(wrapper_ms_until_ticks(rate, ticks - 3), 0u);  // passed
+      for (uint32_t ahead : {1u, 2u, 5u}) {
+        const uint32_t wait = wrapper_ms_until_ticks(rate, ticks + ahead);
+        ASSERT_GE(wait, 1u);
+        fake_clock::set(now + wait);
+        EXPECT_GE(wrapper_get_ticks(rate), ticks + ahead);
+        fake_clock::set(now + wait - 1);
+        EXPECT_LT(wrapper_get_ticks(rate), ticks + ahead);
+        fake_clock::set(now);
+      }
+    }
+  }
+  EXPECT_EQ(wrapper_ms_until_ticks(0, 1), 0xFFFFFFFFu);  // no rate: never
+  EXPECT_EQ(wrapper_ms_until_ticks(0, 0), 0u);
+}
+
+// SDL's timer thread wakes every millisecond while it runs; nothing here
+// needs it, so it is not started. The clock counts without it.
+TEST(WrapperTimers, SdlTimersAreNotStartedAndTheClockStillCounts) {
+  kel_init();
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_TIMER), 0u);
+  EXPECT_NE(SDL_WasInit(SDL_INIT_VIDEO), 0u);
+  const uint32_t a = SDL_GetTicks();
+  SDL_Delay(3);
+  EXPECT_GE(SDL_GetTicks() - a, 3u);
+  kel_exit();
 }
 
 TEST_F(Wrapper, NoWindowUntilGraphicsAreSet) {
