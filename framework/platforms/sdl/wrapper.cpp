@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <limits>
 
+#include "framework/core/atlas.h"
 #include "framework/core/draw.h"
 #include "framework/core/input.h"
 #include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
+#include "framework/platforms/sdl/wrapper_image.h"
 #include "framework/platforms/sdl/wrapper_music.h"
 
 namespace {
@@ -118,6 +120,7 @@ int wrapper_init() {
   }
   for (MOUSE_STATE& m : mouse_state) m = MOUSE_STATE{};
   draw_set_display(wrapper_display_w, wrapper_display_h, wrapper_flip_screen);
+  atlas_set_loader(wrapper_load_rgba);
   return 1;
 }
 

@@ -16,7 +16,8 @@
 
 // Starts SDL with every subsystem (a subsystem that cannot start does not
 // take the others down), opens joystick 0, takes the desktop size, clears
-// the pointer records and installs the display for the drawing module.
+// the pointer records and installs the display for the drawing module and
+// the image loader for the atlases (wrapper_load_rgba).
 // Returns 1.
 int wrapper_init();
 // Opens the OpenGL window: a size of 0 takes the desktop's, halved each way
