@@ -237,19 +237,23 @@ SPRITE* atlas_add_rgba_image(IMAGE* atlas, const unsigned char* pixels, int w, i
     kel_log("sprite table full (%d sprites): image not added\n", SPRITE_TABLE_SIZE);
     return nullptr;
   }
-  const int gap = mode != 0 ? 1 : 0;
+  // A border takes a texel on every side inside the image's own region, so
+  // that it never lands on a neighbour's texels; other non-zero modes keep a
+  // gap to the right and below.
+  const bool border =
+      mode == ATLAS_MODE_TRANSPARENT_BORDER || mode == ATLAS_MODE_DOUBLE_BORDER || mode == ATLAS_MODE_WRAP_BORDER;
+  const int extra = border ? 2 : mode != 0 ? 1 : 0;
   const ivec4 region =
-      texture_atlas_get_region(packer, static_cast<uint32_t>(w + gap), static_cast<uint32_t>(h + gap));
+      texture_atlas_get_region(packer, static_cast<uint32_t>(w + extra), static_cast<uint32_t>(h + extra));
   if (region.x < 0 || region.y < 0) return nullptr;
 
-  const int x = region.x, y = region.y, stride = atlas->texture_w;
+  const int inset = border ? 1 : 0;
+  const int x = region.x + inset, y = region.y + inset, stride = atlas->texture_w;
   for (int row = 0; row < h; ++row) {
     std::memcpy(atlas->rgba + texel_offset(x, y + row, stride), pixels + texel_offset(0, row, sheetw),
                 texel_offset(w, 0, 0));
   }
-  if (mode == ATLAS_MODE_TRANSPARENT_BORDER || mode == ATLAS_MODE_DOUBLE_BORDER || mode == ATLAS_MODE_WRAP_BORDER) {
-    write_borders(atlas->rgba, stride, x, y, w, h, mode);
-  }
+  if (border) write_borders(atlas->rgba, stride, x, y, w, h, mode);
   SPRITE* sprite = &sprites_[static_cast<size_t>(spritecount)];
   *sprite = SPRITE{};
   sprite->atlasx = static_cast<int16_t>(x);

@@ -48,6 +48,12 @@
 // - A glyph sheet without pixels gives 0 glyphs; a font sheet in which no
 //   glyph is found loads as a font of 0 glyphs and logs "font '%s': no
 //   glyphs found".
+// - A bordered image (modes 1 to 3) takes a region one texel larger on every
+//   side and sits one texel in from its corner, so its border lies in its
+//   own region and never overwrites a neighbour's texels (an image added
+//   without a gap would otherwise lose its last column or row to the next
+//   image's border). Other non-zero modes keep a one-texel gap to the right
+//   and below.
 // - An added sprite record is cleared before it is filled, so no field keeps
 //   a value from an earlier use of the record (after a font's roll-back).
 // - atlas_update_texture sends the rows bottom first, as atlas_upload does,
@@ -69,9 +75,9 @@ enum PIXEL_FORMAT : int {
   PIXEL_RGB5_A1 = 3,
 };
 
-// The `mode` argument of the additions: what goes in the one-texel gap kept
+// The `mode` argument of the additions: what goes in the one-texel border
 // around an image (none, transparent black, the image's own edge, or the
-// opposite edge for wrapping textures). Any non-zero mode keeps the gap.
+// opposite edge for wrapping textures).
 enum ATLAS_MODE : int {
   ATLAS_MODE_NO_BORDER = 0,
   ATLAS_MODE_TRANSPARENT_BORDER = 1,

@@ -125,27 +125,37 @@ TEST_F(Atlas, ImagesAreCopiedWithTheBorderOfTheirMode) {
   struct Case {
     int mode;
     Texel corner, above, left, right, below;
+    int next_x;  // where the next image goes
   };
-  for (const Case& c : {Case{ATLAS_MODE_TRANSPARENT_BORDER, 0, 0, 0, 0, 0}, Case{ATLAS_MODE_DOUBLE_BORDER, l1, l1, l1, r1, l2},
-                        Case{ATLAS_MODE_WRAP_BORDER, r2, l2, r1, l1, l1}, Case{7, kMagenta, kMagenta, kMagenta, kMagenta, kMagenta}}) {
+  for (const Case& c : {Case{ATLAS_MODE_TRANSPARENT_BORDER, 0, 0, 0, 0, 0, 6}, Case{ATLAS_MODE_DOUBLE_BORDER, l1, l1, l1, r1, l2, 6},
+                        Case{ATLAS_MODE_WRAP_BORDER, r2, l2, r1, l1, l1, 6},
+                        Case{7, kMagenta, kMagenta, kMagenta, kMagenta, kMagenta, 4}}) {
     atlas_create_texture(a, 16, 16);
-    // The first image sits at (1, 1), so its top and left borders lie in
-    // the packer's margin.
     SPRITE* s = atlas_add_rgba_image(a, img.bytes(), 2, 2, 2, c.mode);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->atlasx, 1);
-    EXPECT_EQ(s->atlasy, 1);
-    EXPECT_EQ(texel(a, 1, 1), l1);
-    EXPECT_EQ(texel(a, 2, 2), r2);
-    EXPECT_EQ(texel(a, 0, 0), c.corner) << c.mode;
-    EXPECT_EQ(texel(a, 1, 0), c.above) << c.mode;
-    EXPECT_EQ(texel(a, 0, 1), c.left) << c.mode;
-    EXPECT_EQ(texel(a, 3, 1), c.right) << c.mode;
-    EXPECT_EQ(texel(a, 1, 3), c.below) << c.mode;
-    // The gap is kept whatever the mode: the next image starts after it.
+    const int x = s->atlasx, y = s->atlasy;
+    EXPECT_EQ(texel(a, x, y), l1);
+    EXPECT_EQ(texel(a, x + 1, y + 1), r2);
+    EXPECT_EQ(texel(a, x - 1, y - 1), c.corner) << c.mode;
+    EXPECT_EQ(texel(a, x, y - 1), c.above) << c.mode;
+    EXPECT_EQ(texel(a, x - 1, y), c.left) << c.mode;
+    EXPECT_EQ(texel(a, x + 2, y), c.right) << c.mode;
+    EXPECT_EQ(texel(a, x, y + 2), c.below) << c.mode;
     SPRITE* next = atlas_add_rgba_image(a, img.bytes(), 2, 2, 2, c.mode);
-    EXPECT_EQ(next->atlasx, 4) << c.mode;
+    EXPECT_EQ(next->atlasx, c.next_x) << c.mode;
   }
+}
+
+TEST_F(Atlas, ABorderNeverOverwritesANeighboursTexels) {
+  atlas_create_texture(a, 16, 16);
+  Image block(3, 3, rgba(7, 7, 7, 255));
+  SPRITE* plain = atlas_add_rgba_image(a, block.bytes(), 3, 3, 3, ATLAS_MODE_NO_BORDER);
+  Image dot(1, 1, rgba(9, 9, 9, 255));
+  SPRITE* framed = atlas_add_rgba_image(a, dot.bytes(), 1, 1, 1, ATLAS_MODE_TRANSPARENT_BORDER);
+  EXPECT_EQ(framed->atlasx, plain->atlasx + 4);  // its left border is its own
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(texel(a, plain->atlasx + x, plain->atlasy + y), rgba(7, 7, 7, 255));
+  EXPECT_EQ(texel(a, framed->atlasx - 1, framed->atlasy), 0u);
 }
 
 TEST_F(Atlas, ImagesWithoutBorderTouch) {
