@@ -3,7 +3,8 @@
 #   1. g++, warnings as errors, every test;
 #   2. clang with AddressSanitizer and UndefinedBehaviorSanitizer, every test;
 #   3. clang with ThreadSanitizer, the tests of code shared with the audio thread;
-#   4. clang with libFuzzer, ASan and UBSan: the WAV loader fuzzed for a bounded time.
+#   4. clang with libFuzzer, ASan and UBSan: the WAV loader, the texture packer, the atlases'
+#      sheet scans and the image loader, each fuzzed for a bounded time.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -34,14 +35,22 @@ cmake --build build-tsan
 TSAN_OPTIONS="halt_on_error=1:suppressions=$root/scripts/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threads
 
-echo "== clang, libFuzzer on the WAV loader (${TONEBROOK_FUZZ_SECONDS:-60} s)"
+# Each target runs for a bounded time from its seed corpus (if it has one);
+# findings go to a temporary folder, the seeds stay untouched.
+fuzz_seconds=${TONEBROOK_FUZZ_SECONDS:-45}
+echo "== clang, libFuzzer: WAV loader, texture packer, atlas sheets, image files (${fuzz_seconds} s each)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON -DTONEBROOK_SANITIZE=ON \
   -DTONEBROOK_FUZZ=ON -DTONEBROOK_TESTS=OFF -DTONEBROOK_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build-fuzz --target wav_load_fuzz
-findings=$(mktemp -d)
-build-fuzz/fuzz/wav_load_fuzz -max_total_time="${TONEBROOK_FUZZ_SECONDS:-60}" -close_fd_mask=1 -max_len=4096 \
-  -artifact_prefix="$findings/" "$findings" fuzz/corpus/wav
-rm -rf "$findings"
+cmake --build build-fuzz --target wav_load_fuzz texture_atlas_fuzz atlas_sheet_fuzz image_load_fuzz
+for target in wav_load_fuzz:wav texture_atlas_fuzz: atlas_sheet_fuzz: image_load_fuzz:image; do
+  name=${target%%:*}
+  corpus=${target#*:}
+  findings=$(mktemp -d)
+  echo "-- $name"
+  build-fuzz/fuzz/"$name" -max_total_time="$fuzz_seconds" -close_fd_mask=1 -max_len=4096 \
+    -artifact_prefix="$findings/" "$findings" ${corpus:+fuzz/corpus/$corpus}
+  rm -rf "$findings"
+done
 
 echo "== all tests passed"

@@ -99,7 +99,11 @@ ivec4 texture_atlas_get_region(texture_atlas_t* self, uint32_t width, uint32_t h
   }
   if (best_index == -1) return kNoRegion;
   // An empty rectangle takes no room: its place is reported, nothing marked.
-  if (width == 0 || height == 0) return region;
+  // (The fit test skips the height test for a zero width; do it here.)
+  if (width == 0 || height == 0) {
+    if (static_cast<int64_t>(region.y) + height > static_cast<int64_t>(self->height) - 1) return kNoRegion;
+    return region;
+  }
 
   const ivec3 placed{{region.x, region.y + static_cast<int32_t>(height), static_cast<int32_t>(width)}};
   const auto at = static_cast<uint32_t>(best_index);

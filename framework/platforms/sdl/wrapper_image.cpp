@@ -29,8 +29,8 @@ struct Size {
 
 using Bytes = std::vector<unsigned char>;
 
-uint32_t le16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t be16(const Bytes& b, size_t at) { return (b[at] << 8) | b[at + 1]; }
+uint32_t le16(const Bytes& b, size_t at) { return static_cast<uint32_t>(b[at] | (b[at + 1] << 8)); }
+uint32_t be16(const Bytes& b, size_t at) { return static_cast<uint32_t>((b[at] << 8) | b[at + 1]); }
 uint32_t le32(const Bytes& b, size_t at) { return le16(b, at) | (le16(b, at + 2) << 16); }
 uint32_t be32(const Bytes& b, size_t at) { return (be16(b, at) << 16) | be16(b, at + 2); }
 

@@ -121,6 +121,15 @@ TEST(TextureAtlas, SetRegionCopiesRowsAtTheirStride) {
   texture_atlas_set_region(a.p, 1, 1, 6, 0, nullptr, 0);  // no rows: nothing read
 }
 
+TEST(TextureAtlas, EmptyRequestsAreToldTheirPlaceAndMarkNothing) {
+  Packer a(16, 16);
+  EXPECT_EQ(a.get(0, 5), (Region{1, 1, 0, 5}));
+  EXPECT_EQ(a.get(5, 0), (Region{1, 1, 5, 0}));
+  EXPECT_EQ(a.get(0, 0xFFFFFF), (Region{-1, -1, 0, 0}));  // taller than the packer
+  EXPECT_EQ(a.nodes(), (std::vector<Node>{{1, 1, 14}}));
+  EXPECT_EQ(a.p->used, 0u);
+}
+
 TEST(TextureAtlas, TinyPackersHandOutNothing) {
   for (uint32_t side : {0u, 1u, 2u}) {
     Packer a(side, side);
