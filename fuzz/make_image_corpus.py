@@ -64,9 +64,9 @@ def gif(pixels):
     out = b"GIF89a" + struct.pack("<HHBBB", w, h, 0xF1, 0, 0) + table
     out += b"\x21\xf9\x04\x01\0\0\x03\0"  # index 3 is transparent
     out += b"," + struct.pack("<HHHHB", 0, 0, w, h, 0) + b"\x02"
-    # Codes of 3 bits: clear (4), the four pixels, end (5); no entry grows
-    # the code size before the end.
-    codes = [4, 0, 1, 2, 3, 5]
+    # Codes of 3 bits: clear (4), two pixels, clear, two pixels, end (5); a
+    # clear before the table reaches 8 entries keeps the codes 3 bits wide.
+    codes = [4, 0, 1, 4, 2, 3, 5]
     bits, n, data = 0, 0, b""
     for c in codes:
         bits |= c << n
@@ -93,6 +93,29 @@ def main():
         "small.jpg": JPEG,
         "truncated.jpg": JPEG[:120],
         "huge.png": png(PIXELS)[:16] + struct.pack(">II", 100000, 2) + png(PIXELS)[24:],
+        # Once found by the fuzzer, each stopping SDL_image's decoders: an
+        # image of height 0 after bytes that start no block (a crash); an
+        # extension that runs past the end, an empty first block of a graphic
+        # control extension, a code size of 66 bits (they never returned); a
+        # bitmap header too short to tell the size (a huge surface).
+        "zero_height.gif": b"GIF89a\x02\x00\x02\x00\x00\x00\x00" + bytes(5)
+        + b",\x00\x00\x00\x00\x02\x00\x00\x00\x00\x02\x44\x01\x00;",
+        "endless_extension.gif": bytes.fromhex(
+            "47494638396102000200f10000ff00000200f10000ff000000ff000000ff0000"
+            "0021f904010000030200000203 44a815003b".replace(" ", "")),
+        "empty_control_block.gif": bytes.fromhex(
+            "47494638396102000200f10000ff000000ff000000ff00000021f90004000103"
+            "002c000000000200020000020344a815003b"),
+        "wide_code_size.gif": bytes.fromhex(
+            "47494638396102000200f100396102000200f10000ff000000ff000000ff0000"
+            "0021f90401000003002c000000013000000200424d0200f100396102000200f1"
+            "0000ff000000ff000000ff00000021f90401000003002c00000001300000ff00"
+            "0000ff000000ff00000021f90100000000000010000001300000000000070002"
+            "00000021f902d3d3d3d3d3d3d3d3d30000020344ff000000ff000000ff000000"
+            "21f90401000003002c0000000130000000000007000200020000020344a81500"
+            "3b"),
+        "short_header.bmp": bytes.fromhex(
+            "424d4619ae000000"),
         "not_pcx.pcx": b"\x0a\x05\x01\x08" + bytes(124),
         "not_xpm.xpm": b"/* XPM */\nstatic char *x[] = {\"1 1 1 1\", \"a c #000000\", \"a\"};\n",
     }

@@ -1,5 +1,5 @@
-// Image files made for the tests: PNG, JPEG (through libpng and libjpeg),
-// BMP, TGA and GIF (byte by byte).
+// Image files made for the tests: PNG (through libpng) and BMP (byte by
+// byte). Files of the other formats are in fuzz/corpus/image.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +19,7 @@ struct Rgba {
 };
 
 std::string png(const Rgba& image);  // 8-bit RGBA
-std::string jpeg(const Rgba& image, int quality = 95);  // alpha dropped
 std::string bmp(const Rgba& image);  // 24-bit, alpha dropped
-std::string tga(const Rgba& image);  // 32-bit, uncompressed, top row first
-std::string gif(const Rgba& image);  // the first 256 colours in a palette; alpha 0 is the transparent index
 
 // 0xRRGGBBAA of the bytes at `p`.
 uint32_t texel(const unsigned char* p);

@@ -63,30 +63,50 @@ Format format_of(const Bytes& b) {
   return Format::None;
 }
 
-// The first image's size in a GIF: the first image descriptor after the
-// colour table and any extension blocks.
-std::optional<Size> gif_size(const Bytes& b) {
-  if (b.size() < 13) return std::nullopt;
+// The first image of a GIF, found as SDL_image's decoder finds it: after
+// the colour table, extension blocks are skipped, and so is any byte that
+// starts no block. `damaged` tells of what that decoder never returns from:
+// an extension that runs past the end of the file, or image data whose code
+// size is out of range.
+struct GifScan {
+  std::optional<Size> size;
+  bool damaged = false;
+};
+GifScan scan_gif(const Bytes& b) {
+  if (b.size() < 13) return {};
   const Size screen{static_cast<long>(le16(b, 6)), static_cast<long>(le16(b, 8))};
   size_t at = 13;
   if (b[10] & 0x80) at += 3u << ((b[10] & 7) + 1);
-  while (at < b.size()) {
-    if (b[at] == 0x21) {  // extension: label, then sub-blocks up to an empty one
+  while (at < b.size() && b[at] != 0x3B) {
+    if (b[at] == 0x21) {
+      // Extension: label, then sub-blocks up to an empty one; the decoder
+      // takes the first block of a graphic control extension (0xF9) even
+      // when it is empty.
+      const bool control = at + 1 < b.size() && b[at + 1] == 0xF9;
       at += 2;
-      while (at < b.size()) {
+      for (bool first = true;; first = false) {
+        if (at >= b.size()) return {std::nullopt, true};
         const size_t n = b[at];
         at += 1 + n;
-        if (n == 0) break;
+        if (n == 0 && !(first && control)) break;
       }
     } else if (b[at] == 0x2C) {
-      if (at + 9 > b.size()) return std::nullopt;
+      if (at + 10 > b.size()) return {};
       const Size image{static_cast<long>(le16(b, at + 5)), static_cast<long>(le16(b, at + 7))};
-      return Size{std::max(screen.w, image.w), std::max(screen.h, image.h)};
+      // The image data opens with its code size, which that decoder does
+      // not check either: GIF allows 2 to 8 bits.
+      size_t data = at + 10;
+      if (b[at + 9] & 0x80) data += 3u << ((b[at + 9] & 7) + 1);
+      if (data >= b.size() || b[data] < 2 || b[data] > 8) return {std::nullopt, true};
+      // An image of no pixels would get no surface, which the decoder does
+      // not check: report the image's own size then.
+      if (image.w < 1 || image.h < 1 || image.w > kMaxSide || image.h > kMaxSide) return {image};
+      return {Size{std::max(screen.w, image.w), std::max(screen.h, image.h)}};
     } else {
-      break;
+      ++at;
     }
   }
-  return screen;
+  return {screen};
 }
 
 // The frame size of a JPEG: its first start-of-frame marker.
@@ -131,7 +151,7 @@ std::optional<Size> header_size(Format format, const Bytes& b) {
     case Format::Tga:
       return Size{static_cast<long>(le16(b, 12)), static_cast<long>(le16(b, 14))};
     case Format::Gif:
-      return gif_size(b);
+      return scan_gif(b).size;
     case Format::Jpeg:
       return jpeg_size(b);
     case Format::None:
@@ -217,11 +237,19 @@ unsigned char* wrapper_load_rgba(const char* filename, int* w, int* h) {
     kel_log("image '%s' refused: not a PNG, BMP, TGA, JPEG or GIF file\n", name);
     return nullptr;
   }
-  if (const std::optional<Size> size = header_size(format, *file)) {
-    if (size->w < 1 || size->h < 1 || size->w > kMaxSide || size->h > kMaxSide) {
-      kel_log("image '%s' refused: %ldx%ld pixels (sides of 1 to 8192 are taken)\n", name, size->w, size->h);
-      return nullptr;
-    }
+  if (format == Format::Gif && scan_gif(*file).damaged) {
+    kel_log("image '%s' load failed\n", name);
+    return nullptr;
+  }
+  // A header too short or too damaged to tell the size is not decoded.
+  const std::optional<Size> size = header_size(format, *file);
+  if (!size) {
+    kel_log("image '%s' load failed\n", name);
+    return nullptr;
+  }
+  if (size->w < 1 || size->h < 1 || size->w > kMaxSide || size->h > kMaxSide) {
+    kel_log("image '%s' refused: %ldx%ld pixels (sides of 1 to 8192 are taken)\n", name, size->w, size->h);
+    return nullptr;
   }
   const Surface loaded(decode(format, *file));
   if (!loaded) {
@@ -260,7 +288,14 @@ unsigned char* wrapper_load_rgba(const char* filename, int* w, int* h) {
   const SDL_PixelFormat* f = surface->format;
   const bool keyed = (surface->flags & SDL_SRCCOLORKEY) != 0;
   unsigned char* o = out;
-  for (int y = 0; y < height; ++y) {
+  const bool plain = !keyed && f->BytesPerPixel == 4 && f->Rmask == rgba.Rmask && f->Gmask == rgba.Gmask &&
+                     f->Bmask == rgba.Bmask && f->Amask == rgba.Amask;
+  for (int y = 0; plain && y < height; ++y, o += static_cast<size_t>(width) * 4) {
+    // Already the bytes wanted: red, green, blue, alpha.
+    std::memcpy(o, static_cast<const Uint8*>(surface->pixels) + static_cast<size_t>(y) * surface->pitch,
+                static_cast<size_t>(width) * 4);
+  }
+  for (int y = 0; !plain && y < height; ++y) {
     const Uint8* row = static_cast<const Uint8*>(surface->pixels) + static_cast<size_t>(y) * surface->pitch;
     for (int x = 0; x < width; ++x, o += 4) {
       const Uint32 v = pixel_value(row + static_cast<size_t>(x) * f->BytesPerPixel, f->BytesPerPixel);

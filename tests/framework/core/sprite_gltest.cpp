@@ -83,12 +83,6 @@ void expect_rect(int x0, int y0, int x1, int y1, Rgb colour, Rgb outside, const 
     EXPECT_TRUE(near_rgb(pixel_at(x, y), outside)) << what << " outside at " << x << "," << y;
 }
 
-TEST_F(Sprites, SheetCellsKeepTheirPlaceInTheCell) {
-  EXPECT_EQ(cell(1)->w, 4);
-  EXPECT_EQ(cell(1)->xoff, -4);
-  EXPECT_EQ(cell(1)->yoff, -1);
-}
-
 TEST_F(Sprites, DrawnSinglyAtThePen) {
   turtle_set_pos_unscaled(100, 50);
   sprite_draw(cell(0), 0);

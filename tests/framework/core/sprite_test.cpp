@@ -74,14 +74,11 @@ TEST_F(Sprite, TurnedAQuarterTheTopPointsRight) {
   EXPECT_THAT(corners(q), NearCorners(Corners{{{104, 42}, {96, 42}, {104, 58}, {96, 58}}}));
 }
 
-TEST_F(Sprite, ScalesStretchTheHalfSizes) {
+TEST_F(Sprite, ScalesStretchTheHalfSizesWhichOddSizesHalveAsIntegersSinglyAndExactlyInBatches) {
   turtle_set_scalex(2);
   turtle_set_scaley(0.5);
-  const SPRITE_QUAD q = sprite_quad(&sprite, 0, 0);
-  EXPECT_THAT(corners(q), NearCorners(Corners{{{84, 48}, {84, 52}, {116, 48}, {116, 52}}}));
-}
-
-TEST_F(Sprite, OddSizesAreHalvedAsIntegersSinglyAndExactlyInBatches) {
+  EXPECT_THAT(corners(sprite_quad(&sprite, 0, 0)), NearCorners(Corners{{{84, 48}, {84, 52}, {116, 48}, {116, 52}}}));
+  turtle_set_scale(1);
   sprite.w = 7;
   EXPECT_FLOAT_EQ(sprite_quad(&sprite, 0, 0).x[0], 97);
   EXPECT_FLOAT_EQ(sprite_quad(&sprite, 0, 1).x[0], 96.5f);
@@ -122,16 +119,6 @@ TEST_F(Sprite, BatchesGrowBySixtyFourUpToFiveThousand) {
   EXPECT_EQ(b.max, 5000);
   EXPECT_EQ(b.size, 5056);
   EXPECT_THAT(strip_log_prefixes(out.take()), HasSubstr("grown to 5056 entries (647168 bytes)\n"));
-}
-
-TEST_F(Sprite, AtlasesOutsideTheTableAreNumberedMinusOne) {
-  ATLAS own{};
-  own.image.texture_h = 64;
-  sprite.atlas = &own;
-  StdoutCapture out;
-  sprite_batch_plot(&sprite, 0, 0);
-  EXPECT_EQ(strip_log_prefixes(out.take()), "ATLAS -1 BATCH 0 initialized to 64 entries (8192 bytes)\n");
-  std::free(own.batch[0].entry);
 }
 
 TEST_F(Sprite, NothingIsPlottedWithoutASpriteOrItsAtlas) {
