@@ -7,6 +7,7 @@ packages="
   build-essential cmake ninja-build pkg-config clang
   libsdl1.2-dev libsdl-mixer1.2-dev libsdl-image1.2-dev
   libgl-dev libgl1-mesa-dri libglu1-mesa-dev mesa-utils
+  libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
 "

@@ -3,11 +3,11 @@
 #   1. g++, warnings as errors, every test;
 #   2. clang with AddressSanitizer and UndefinedBehaviorSanitizer, every test;
 #   3. clang with ThreadSanitizer, the tests of code shared with the audio thread;
-#   4. clang with libFuzzer, ASan and UBSan: the WAV loader and the bytebeat
+#   4. clang with libFuzzer, ASan and UBSan: the WAV loader, the bytebeat
 #      engine (encoder, decoder and listing, playing, and the machine against
-#      its plain model) fuzzed for a bounded time: 60 s for the WAV loader and
-#      20 s for each engine target, or TONEBROOK_FUZZ_SECONDS for each when
-#      it is set.
+#      its plain model), the texture packer, the atlases' sheet scans and the
+#      image loader, each fuzzed for a bounded time: 20 s each, or
+#      TONEBROOK_FUZZ_SECONDS when it is set.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -38,33 +38,35 @@ cmake --build build-tsan
 TSAN_OPTIONS="halt_on_error=1:suppressions=$root/scripts/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threads
 
-wav_seconds=${TONEBROOK_FUZZ_SECONDS:-60}
-engine_seconds=${TONEBROOK_FUZZ_SECONDS:-20}
-echo "== clang, libFuzzer on the WAV loader (${wav_seconds} s) and the bytebeat engine (${engine_seconds} s each)"
+fuzz_seconds=${TONEBROOK_FUZZ_SECONDS:-20}
+echo "== clang, libFuzzer: WAV loader, bytebeat engine, texture packer, atlas sheets, image files (${fuzz_seconds} s each)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON -DTONEBROOK_SANITIZE=ON \
   -DTONEBROOK_FUZZ=ON -DTONEBROOK_TESTS=OFF -DTONEBROOK_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build-fuzz --target wav_load_fuzz skreel_encode_fuzz skreel_decode_fuzz skreel_play_fuzz \
-  skreel_machine_fuzz
-# fuzz TARGET SECONDS MAX_LEN SEED_FOLDER...: a bounded run that leaves the
-# seeds untouched; what it finds is kept in a folder it names.
+  skreel_machine_fuzz texture_atlas_fuzz atlas_sheet_fuzz image_load_fuzz
+# fuzz TARGET MAX_LEN [SEED_FOLDER...]: a bounded run that leaves the seeds
+# untouched; what it finds is kept in a folder it names.
 fuzz() {
-  target=$1 seconds=$2 max_len=$3
-  shift 3
+  target=$1 max_len=$2
+  shift 2
   work=$(mktemp -d)
   findings=$(mktemp -d)
   echo "-- $target"
-  if ! "build-fuzz/fuzz/$target" -max_total_time="$seconds" -close_fd_mask=1 -max_len="$max_len" \
+  if ! "build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -close_fd_mask=1 -max_len="$max_len" \
     -artifact_prefix="$findings/" "$work" "$@"; then
     echo "$target found a fault; the input is in $findings" >&2
     exit 1
   fi
   rm -rf "$work" "$findings"
 }
-fuzz wav_load_fuzz "$wav_seconds" 4096 fuzz/corpus/wav
-fuzz skreel_encode_fuzz "$engine_seconds" 4096 examples fuzz/corpus/skreel_text
-fuzz skreel_decode_fuzz "$engine_seconds" 4096 fuzz/corpus/skreel_url
-fuzz skreel_play_fuzz "$engine_seconds" 4096 fuzz/corpus/skreel_url
-fuzz skreel_machine_fuzz "$engine_seconds" 2048 fuzz/corpus/skreel
+fuzz wav_load_fuzz 4096 fuzz/corpus/wav
+fuzz skreel_encode_fuzz 4096 examples fuzz/corpus/skreel_text
+fuzz skreel_decode_fuzz 4096 fuzz/corpus/skreel_url
+fuzz skreel_play_fuzz 4096 fuzz/corpus/skreel_url
+fuzz skreel_machine_fuzz 2048 fuzz/corpus/skreel
+fuzz texture_atlas_fuzz 4096
+fuzz atlas_sheet_fuzz 4096
+fuzz image_load_fuzz 4096 fuzz/corpus/image
 
 echo "== all tests passed"

@@ -29,6 +29,8 @@ void draw_bind_texture(IMAGE* image) {
   last_texture = image->opengl_texture;
 }
 
+void draw_forget_texture() { last_texture = 0xFFFFFFFFu; }
+
 void draw_clear_ex(float r, float g, float b, float a) {
   glClearColor(r, g, b, a);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

@@ -28,6 +28,10 @@ struct IMAGE {
 // 1/texture_w by 1/texture_h; no GL call when its texture name is the one
 // bound last through here. Null is ignored.
 void draw_bind_texture(IMAGE* image);
+// Forgets the texture bound last, so that the next draw_bind_texture binds
+// and loads the texture matrix again. For code that binds or deletes
+// textures behind the cache's back (the atlases' uploads and deletions).
+void draw_forget_texture();
 // Clears colour and depth to (r, g, b) with alpha 0, or alpha `a`.
 void draw_clear(float r, float g, float b);
 void draw_clear_ex(float r, float g, float b, float a);

@@ -4,12 +4,15 @@
 #include <atomic>
 #include <ctime>
 
+#include "framework/core/atlas.h"
 #include "framework/core/draw.h"
 #include "framework/core/input.h"
 #include "framework/core/log.h"
+#include "framework/core/poly.h"
 #include "framework/core/rnd.h"
 #include "framework/core/sine.h"
 #include "framework/core/synth_effects.h"
+#include "framework/core/turtle.h"
 #include "framework/platforms/sdl/wrapper.h"
 #include "framework/platforms/sdl/wrapper_music.h"
 
@@ -109,6 +112,56 @@ uint32_t sleep_after_pass() {
   return std::clamp(wait, kMinSleepMs, kMaxSleepMs);
 }
 
+// The splash state: two low growls in the first seconds and a spinning
+// three-triangle emblem on a pulsing green background. It is current from
+// kel_init until the application switches to a state of its own.
+//
+// The growls' progress (0 none yet, 1 the first, 2 both); never reset, so
+// they play once per process.
+int splash_growls = 0;
+
+void splash_update() {
+  constexpr float kGrowlMs = 3000;
+  if (splash_growls == 0 && kel_seconds() >= 0.5) {
+    growl(32.704f, kGrowlMs);
+    splash_growls = 1;
+  } else if (splash_growls == 1 && kel_seconds() >= 3.0) {
+    growl(30.868f, kGrowlMs);
+    splash_growls = 2;
+  }
+}
+
+void splash_render() {
+  const double s = kel_seconds();
+  const double beat = 0.5 + 0.5 * sine_deg(180 * s);  // 0..1, a 2-second period
+  draw_clear(0, static_cast<float>(1 - beat), 0);
+  const int w = wrapper_display_w(), h = wrapper_display_h();
+  const double d = std::min(w, h) / 4;
+  const TURTLE saved = turtle;
+  turtle.r = 0;
+  turtle.g = beat;
+  turtle.b = 0;
+  turtle.a = 1;
+  turtle_set_pos(w / 2, h / 2);
+  poly_draw_start();
+  turtle_set_scale(1 + 0.25 * sine_deg(15 * s));  // breathes every 24 seconds
+  turtle_set_angle(60 * s);                       // a turn every 6 seconds
+  for (int i = 0; i < 3; ++i) {
+    turtle_trans(-d, d);
+    poly_point();
+    turtle_trans(2 * d, 0);
+    poly_point();
+    turtle_trans(-d, -d);
+    poly_point();
+    poly_plot();
+    turtle_turn(120);
+  }
+  poly_draw_end();
+  turtle = saved;
+}
+
+STATE kel_state = {nullptr, splash_update, splash_render, nullptr};
+
 }  // namespace
 
 int kel_init() {
@@ -120,9 +173,12 @@ int kel_init() {
   input_init();
   wrapper_init();
   synth_effects_init(0, 0);
+  atlas_init();
   init_sine_table();
+  turtle_home();
   kel_set_logic_rate(60);
   start_seconds.store(wrapper_get_seconds());
+  state_set(&kel_state);
   is_init_ = 1;
   return 1;
 }
@@ -130,6 +186,7 @@ int kel_init() {
 void kel_exit() {
   if (!is_init_) return;
   kel_log_line("Quitting...");
+  atlas_exit();
   wrapper_exit();
   is_init_ = 0;
   kel_log_line("Bye! :)");

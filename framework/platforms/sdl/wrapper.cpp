@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <limits>
 
+#include "framework/core/atlas.h"
 #include "framework/core/draw.h"
 #include "framework/core/input.h"
 #include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
 #include "framework/core/plat_msg.h"
+#include "framework/platforms/sdl/wrapper_image.h"
 #include "framework/platforms/sdl/wrapper_music.h"
 
 namespace {
@@ -129,6 +131,7 @@ int wrapper_init() {
   for (MOUSE_STATE& m : mouse_state) m = MOUSE_STATE{};
   draw_set_display(wrapper_display_w, wrapper_display_h, wrapper_flip_screen);
   plat_msg_set_replier(replier_for_plat_msg);
+  atlas_set_loader(wrapper_load_rgba);
   return 1;
 }
 

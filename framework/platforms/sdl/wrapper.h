@@ -19,8 +19,9 @@
 // Starts SDL with every subsystem but its timers (a subsystem that cannot
 // start does not take the others down; the clock and sleeping need no
 // timers), opens joystick 0, takes the desktop size, clears the pointer
-// records, installs the display for the drawing module and installs
-// replier_for_plat_msg as the platform messages' replier.
+// records, installs the display for the drawing module, the image loader
+// for the atlases (wrapper_load_rgba) and replier_for_plat_msg as the
+// platform messages' replier.
 // Returns 1.
 int wrapper_init();
 // Opens the OpenGL window: a size of 0 takes the desktop's, halved each way

@@ -238,7 +238,7 @@ TEST_F(KelLoop, APassWithNoDueTickPollsNoEvents) {
   EXPECT_FALSE(quit_after_idle_pass);
   EXPECT_EQ(pass, 3u);
   EXPECT_EQ(updates, 1);
-  EXPECT_THAT(strip_log_prefixes(out.take()), HasSubstr("SDL_QUIT\nQuitting...\nBye! :)\n"));
+  EXPECT_THAT(strip_log_prefixes(out.take()), HasSubstr("SDL_QUIT\nQuitting...\natlas: deleted 0 textures\nBye! :)\n"));
 }
 
 TEST_F(KelLoop, FramesPerSecondCountsEachWholePlatformSecond) {
@@ -317,7 +317,7 @@ TEST_F(KelLoop, RunWithQuitAlreadyRequestedShutsDownAtOnce) {
   StdoutCapture out;
   EXPECT_EQ(kel_run(0), 0);
   EXPECT_EQ(updates, 0);
-  EXPECT_EQ(strip_log_prefixes(out.take()), "Quitting...\nBye! :)\n");
+  EXPECT_EQ(strip_log_prefixes(out.take()), "Quitting...\natlas: deleted 0 textures\nBye! :)\n");
   EXPECT_TRUE(kel_is_quit());  // the flag stays set
   kel_exit();
   EXPECT_EQ(strip_log_prefixes(out.take()), "");

@@ -31,6 +31,7 @@ TEST_F(Kel, InitLogsItsStepsOnceAndPrefixesEveryLine) {
 \[kel 2\.50s \(0\)\] line [0-9]+: plat_msg_set_replier
 \[kel 2\.50s \(0\)\] EFFECT MAX   4
 \[kel 2\.50s \(0\)\] EFFECT SLOTS 8
+\[kel 2\.50s \(0\)\] atlas: init
 \[kel 2\.50s \(0\)\] line [0-9]+: kel_set_logic_rate
 \[kel 2\.50s \(0\)\] RATE 60
 )"));
@@ -71,7 +72,7 @@ TEST_F(Kel, ExitLogsOnceAndMayBeCalledAgain) {
   StdoutCapture out;
   kel_exit();
   kel_exit();
-  EXPECT_EQ(strip_log_prefixes(out.take()), "Quitting...\nBye! :)\n");
+  EXPECT_EQ(strip_log_prefixes(out.take()), "Quitting...\natlas: deleted 0 textures\nBye! :)\n");
 }
 
 TEST_F(Kel, AppNameIsUnnamedUntilSet) {

@@ -97,8 +97,9 @@ TEST_F(Player, SigintAndSigtermAlwaysEndItCleanly) {
     player.send_signal(c.sig);
     EXPECT_EQ(player.wait(), 0) << c.video << " signal " << c.sig << "\n" << player.output();
     const auto lines = log_messages(player.output());
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], "Quitting...") << c.video << " signal " << c.sig;
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "Quitting...") << c.video << " signal " << c.sig;
+    EXPECT_EQ(lines[lines.size() - 2], "atlas: deleted 0 textures") << c.video << " signal " << c.sig;
     EXPECT_EQ(lines.back(), "Bye! :)") << c.video << " signal " << c.sig;
   }
 }
