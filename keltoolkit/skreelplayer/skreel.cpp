@@ -521,7 +521,7 @@ int get_token(const char* in, char* out, unsigned len) {
   // character is consumed and dropped.
   while (stored < len) {
     const char c = in[i];
-    std::putchar(static_cast<unsigned char>(c));
+    std::fputc(static_cast<unsigned char>(c), kel_log_stream());
     if (c == '\0' || is_space(c)) break;
     out[stored++] = c;
     ++i;
@@ -616,9 +616,12 @@ const char* skreel_decode_url_to_text(const char* url) {
       listing_out[0] = '\0';
       return nullptr;
     }
-    std::array<char, 16> element{};
+    std::array<char, 24> element{};
     if (ins.id == OP_PUSH_INT) {
-      std::snprintf(element.data(), element.size(), "%u ", ins.val);
+      // Two numbers in a row would run together when the listing is read
+      // back, so a separator keeps them apart, as in the URL text.
+      const bool after_number = i > 0 && listing_code.op[static_cast<std::size_t>(i - 1)].id == OP_PUSH_INT;
+      std::snprintf(element.data(), element.size(), after_number ? "NOP %u " : "%u ", ins.val);
     } else {
       std::snprintf(element.data(), element.size(), "%s ", row->name);
     }

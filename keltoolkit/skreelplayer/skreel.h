@@ -61,7 +61,7 @@ enum SKREEL_OP_MUTABILITY : int { MUTABLE = 0, IMMUTABLE = 1 };
 // Every fact of every opcode, written once, in id order. Each row gives the
 // enumerator, its URL letter, its readable name (nullptr: none), a second
 // name that carries the op's stack effects but stands for OP_NOP (nullptr:
-// none), the words it takes from the stack and leaves there, whether it is
+// none; no opcode has one at present), the words it takes from the stack and leaves there, whether it is
 // a comparison, and whether it leaves values as they are (IMMUTABLE). The
 // enumeration, op_map, op_table and the evaluator's dispatch are all made
 // from this list; an opcode without behaviour in the evaluator stops it.
@@ -92,8 +92,8 @@ enum SKREEL_OP_MUTABILITY : int { MUTABLE = 0, IMMUTABLE = 1 };
   X(OP_LT,        's',   "<",    nullptr, 2, 1, TEST_CONDITIONAL, MUTABLE)   \
   X(OP_GT,        't',   ">",    nullptr, 2, 1, TEST_CONDITIONAL, MUTABLE)   \
   X(OP_EQ,        'u',   "=",    nullptr, 2, 1, TEST_CONDITIONAL, MUTABLE)   \
-  X(OP_FETCH,     'v',   nullptr, "@",    1, 1, TEST_NONE,        IMMUTABLE) \
-  X(OP_STORE,     'w',   nullptr, "!",    2, 0, TEST_NONE,        IMMUTABLE) \
+  X(OP_FETCH,     'v',   "@",    nullptr, 1, 1, TEST_NONE,        IMMUTABLE) \
+  X(OP_STORE,     'w',   "!",    nullptr, 2, 0, TEST_NONE,        IMMUTABLE) \
   X(OP_INPUT0,    'x',   "x",    nullptr, 0, 1, TEST_NONE,        IMMUTABLE) \
   X(OP_INPUT1,    'y',   "y",    nullptr, 0, 1, TEST_NONE,        IMMUTABLE) \
   X(OP_INPUT2,    'z',   "u",    nullptr, 0, 1, TEST_NONE,        IMMUTABLE) \
@@ -148,7 +148,7 @@ inline constexpr std::array<OpFacts, OP_COUNT> op_facts{{SKREEL_OPCODES(SKREEL_O
 #undef SKREEL_OP_FACTS
 
 // The stored order of op_table: the named opcodes by id, except that ">"
-// comes before "<", then the two aliases after "=". Lookups scan from row 0
+// comes before "<", and fetch and store ("@", "!") come after "=". Lookups scan from row 0
 // and take the first match.
 inline constexpr std::array<int, 27> op_table_order{
     OP_NOP, OP_TIME, OP_PUSH_INT, OP_DROP, OP_MUL,    OP_DIV,    OP_ADD,    OP_SUB,   OP_MOD,
@@ -190,8 +190,8 @@ constexpr bool op_table_matches_list(const std::array<OP_INFO, OP_COUNT>& table)
 }  // namespace skreel_detail
 
 // The opcode table in its stored order (rows 27 to 46 empty). "@" and "!"
-// carry the stack effects of fetch and store but the id OP_NOP, so the
-// encoder turns them into the separator '.'.
+// are fetch and store, as in Forth: "addr @" pushes the memory cell, "value
+// addr !" writes it. They are the only way program text reaches the memory.
 inline constexpr std::array<OP_INFO, OP_COUNT> op_table = skreel_detail::make_op_table();
 static_assert(skreel_detail::op_table_matches_list(op_table));
 
@@ -285,7 +285,8 @@ VAL32 pop(STACK* stack);
 
 // Compiles readable program text into URL text "compiled!..." in the
 // encoder's own 1024-byte buffer (the same address every call, overwritten by
-// the next). Echoes the text it reads to standard output and prints
+// the next). Echoes the text it reads to the log's stream (standard output
+// unless kel_log_set_stream chose another) and prints
 // "out: '<url>'". Returns null, with a message, for a token that is neither
 // an op name nor a number, for URL text that would not fit in 1023
 // characters, and for a null `text`.
@@ -297,7 +298,9 @@ const char* skreel_encode(const char* text);
 int skreel_encode_error_offset(void);
 
 // The readable listing of `url`'s program in the listing's own 1024-byte
-// buffer, each element followed by one space. Null when the text does not
+// buffer, each element followed by one space; a number that follows a
+// number gets "NOP " before it, so that the listing, read back by
+// skreel_encode, gives the same program. Null when the text does not
 // decode, decodes to no instruction, holds an opcode without a table row,
 // or when the listing would not fit in 1023 characters.
 const char* skreel_decode_url_to_text(const char* url);
@@ -310,7 +313,7 @@ int skip_comments(const char* in);
 int scan_past_delimiter(const char* in, char delimit);
 
 // Skips white space and reads one token of at most len - 1 characters into
-// `out`, echoing the characters it examines to standard output. Returns the
+// `out`, echoing the characters it examines to the log's stream. Returns the
 // characters consumed (white space and token), 0 at the end of the text.
 int get_token(const char* in, char* out, unsigned len);
 

@@ -44,16 +44,16 @@ TEST(SkreelTables, LettersAndRowsAreAsTabled) {
   EXPECT_EQ(OP_INPUT3, 27);
   EXPECT_EQ(OP_Z, 46);
   ASSERT_EQ(op_table.size(), 47u);
-  // Rows 18 and 19 are stored as GT before LT; 21 and 22 are "@" and "!"
-  // with the id OP_NOP and the stack effects of fetch and store.
+  // Rows 18 and 19 are stored as GT before LT; 21 and 22 are "@" and "!",
+  // fetch and store.
   EXPECT_EQ(op_table[18].id, OP_GT);
   EXPECT_STREQ(op_table[18].name, ">");
   EXPECT_EQ(op_table[18].test, TEST_CONDITIONAL);
   EXPECT_EQ(op_table[19].id, OP_LT);
-  EXPECT_EQ(op_table[21].id, OP_NOP);
+  EXPECT_EQ(op_table[21].id, OP_FETCH);
   EXPECT_STREQ(op_table[21].name, "@");
   EXPECT_EQ(op_table[21].consume, 1);
-  EXPECT_EQ(op_table[22].id, OP_NOP);
+  EXPECT_EQ(op_table[22].id, OP_STORE);
   EXPECT_STREQ(op_table[22].name, "!");
   EXPECT_EQ(op_table[22].consume, 2);
   EXPECT_EQ(op_table[22].produce, 0);
@@ -72,7 +72,8 @@ TEST(SkreelTables, LookupsTakeTheFirstMatchingRow) {
   EXPECT_EQ(op_lookup(">"), &op_table[18]);
   EXPECT_EQ(op_lookup("<"), &op_table[19]);
   EXPECT_EQ(op_lookup_id(OP_LT), &op_table[19]);
-  EXPECT_EQ(op_lookup_id(OP_FETCH), nullptr);
+  EXPECT_EQ(op_lookup_id(OP_FETCH), &op_table[21]);
+  EXPECT_EQ(op_lookup_id(OP_STORE), &op_table[22]);
   EXPECT_EQ(op_lookup_id(OP_i), nullptr);
   EXPECT_EQ(op_lookup_id(OP_H), nullptr);
   EXPECT_EQ(op_lookup("dup"), &op_table[15]);

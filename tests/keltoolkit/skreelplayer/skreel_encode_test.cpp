@@ -1,6 +1,7 @@
 // The encoder from readable program text to URL text, and the listing.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -48,10 +49,11 @@ TEST(SkreelEncode, ExamplesEncodeAsExpected) {
   EXPECT_EQ(url_of("+5"), "compiled!5");
   EXPECT_EQ(url_of("4294967296"), "compiled!0");  // the low 32 bits
   EXPECT_EQ(url_of("x y u v"), "compiled!xyzG");
-  EXPECT_EQ(url_of("1 @ 2"), "compiled!1.2");
+  EXPECT_EQ(url_of("1 @ 7 NOP 2 !"), "compiled!1v7.2w");  // fetch and store
+  EXPECT_EQ(url_of("7 NOP 5 ! 5 @"), "compiled!7.5w5v");
   EXPECT_EQ(url_of("1 NOP 2 +"), "compiled!1.2f");
   EXPECT_EQ(url_of("1 2 +"), "compiled!12f");  // numbers run together
-  EXPECT_EQ(url_of("# DROP / - % << & | ^ ~ PICK SWAP > < = !"), "compiled!bceghjlmnoqrtsu.");
+  EXPECT_EQ(url_of("# DROP / - % << & | ^ ~ PICK SWAP > < = NOP"), "compiled!bceghjlmnoqrtsu.");
   EXPECT_EQ(url_of(""), "compiled!");
   EXPECT_EQ(url_of(" \t\r\n\v\f(only a comment) "), "compiled!");
 }
@@ -185,12 +187,14 @@ TEST(SkreelListing, ListsTheProgramByName) {
             "CODE:\nt 8 >> \n");
 
   EXPECT_STREQ(skreel_decode_url_to_text("n!FFFFFFFFxyzGbstu"), "4294967295 x y u v 0 < > = ");
+  // Numbers in a row stay apart, and the memory has names.
+  EXPECT_STREQ(skreel_decode_url_to_text("n!1.2f"), "1 NOP 2 + ");
+  EXPECT_STREQ(skreel_decode_url_to_text("n!bb.b"), "0 NOP 0 NOP 0 ");
+  EXPECT_STREQ(skreel_decode_url_to_text("n!5v7.5w"), "5 @ 7 NOP 5 ! ");
 }
 
 TEST(SkreelListing, RefusesWhatHasNoListing) {
   StdoutCapture out;
-  EXPECT_EQ(skreel_decode_url_to_text("compiled!v"), nullptr);  // a fetch has no name
-  EXPECT_EQ(skreel_decode_url_to_text("compiled!aw"), nullptr);
   EXPECT_EQ(skreel_decode_url_to_text("compiled!ai"), nullptr);
   EXPECT_EQ(skreel_decode_url_to_text("compiled!aH"), nullptr);
   EXPECT_EQ(skreel_decode_url_to_text("compiled!"), nullptr);
@@ -199,13 +203,14 @@ TEST(SkreelListing, RefusesWhatHasNoListing) {
   const std::string log = strip_log_prefixes(out.take());
   EXPECT_EQ(log.find("CODE:"), std::string::npos);
 
-  // 256 pushes of 4294967295 need 2816 characters: 93 elements fit.
+  // 256 pushes of 4294967295 in a row need 3836 characters (each after the
+  // first with its NOP): 68 elements fit.
   std::string url = "n!";
   for (int i = 0; i < 256; ++i) url += "FFFFFFFF.";
   EXPECT_EQ(skreel_decode_url_to_text(url.c_str()), nullptr);
   const std::string refused = strip_log_prefixes(out.take());
   EXPECT_NE(refused.find("OP NAME: '#' ID#2 VALUE: 4294967295\n"), std::string::npos);
-  EXPECT_NE(refused.find("?LISTING TOO LONG: opcode 94 of 256 does not fit in 1023 characters\n"),
+  EXPECT_NE(refused.find("?LISTING TOO LONG: opcode 69 of 256 does not fit in 1023 characters\n"),
             std::string::npos);
   EXPECT_EQ(refused.find("CODE:"), std::string::npos);
 
@@ -215,22 +220,25 @@ TEST(SkreelListing, RefusesWhatHasNoListing) {
 
 TEST(SkreelListing, ReadsBackThroughTheEncoder) {
   // Names and numbers at random: the listing of an encoded text encodes to
-  // the same URL text. ("#", "NOP", "@" and "!" are left out: they encode to
-  // a push of 0 or a separator, which the listing shows differently.)
-  const char* names[] = {"t",  "DROP", "*", "/", "+", "-",   "%",    "<<",   ">>", "&", "|",
-                         "^",  "~",    "DUP", "PICK", "SWAP", ">", "<", "=", "x", "y", "u", "v"};
+  // the same URL text, numbers in a row included. ("#" and "NOP" are left
+  // out: they encode to a push of 0 or a separator, which the listing shows
+  // differently.)
+  const char* names[] = {"t", "DROP", "*", "/", "+", "-", "%", "<<", ">>", "&", "|", "^",
+                         "~", "DUP", "PICK", "SWAP", ">", "<", "=", "@", "!", "x", "y", "u", "v"};
   std::mt19937 rng(1234);
   StdoutCapture quiet;
   for (int round = 0; round < 200; ++round) {
     std::string text;
     const int tokens = 1 + static_cast<int>(rng() % 60);
-    bool after_number = false;
     for (int i = 0; i < tokens; ++i) {
-      // Numbers in a row would run together past 32 bits, so a name follows
-      // every number.
-      after_number = !after_number && rng() % 3 == 0;
-      if (after_number) text += std::to_string(rng() % 100000);
-      else text += names[rng() % std::size(names)];
+      // Numbers in a row are kept apart with NOP, as the URL text keeps
+      // them apart with '.'.
+      if (rng() % 3 == 0) {
+        if (i > 0 && std::isdigit(static_cast<unsigned char>(text[text.size() - 2]))) text += "NOP ";
+        text += std::to_string(rng() % 100000);
+      } else {
+        text += names[rng() % std::size(names)];
+      }
       text += (rng() % 2) ? " " : "\n";
     }
     const char* url = skreel_encode(text.c_str());
