@@ -8,6 +8,8 @@ packages="
   libsdl1.2-dev libsdl-mixer1.2-dev libsdl-image1.2-dev
   libgl-dev libgl1-mesa-dri libglu1-mesa-dev mesa-utils
   libgtest-dev libgmock-dev libbenchmark-dev
+  libpng-dev libfftw3-dev
+  mandoc dpkg-dev file
   xvfb xauth
 "
 

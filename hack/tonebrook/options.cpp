@@ -34,25 +34,27 @@ constexpr const char* kHelp =
     "RATE is the sound device's sample rate in Hz (default 44100).\n"
     "\n"
     "Options:\n"
-    "  --render OUT.wav   write N seconds of the tune to OUT.wav (16-bit stereo PCM),\n"
-    "                     sample for sample as the player plays it, faster than real time\n"
-    "  --picture OUT.png  draw the first N seconds: the envelope above a spectrogram\n"
+    "  --render OUT.wav   write N seconds of the tune to OUT.wav, 16-bit stereo PCM,\n"
+    "                     sample for sample as the player plays it, at once\n"
+    "  --picture OUT.png  draw the first N seconds: envelope above spectrogram\n"
     "  --seconds N        how much to render or draw, in seconds (default 30)\n"
-    "  --rate R           sample rate of the rendering in Hz, 8000 to 192000 (default 44100)\n"
+    "  --rate R           the rendering's sample rate in Hz, 8000 to 192000\n"
+    "                     (default 44100)\n"
     "  --url FILE         print the tune's URL text (compiled!...)\n"
     "  --text URL         print the readable listing of URL text: a tune file\n"
     "  -h, --help         print this help\n"
     "  --version          print the version\n"
     "\n"
-    "Exit status: 0 done; 1 the tune does not compile, or a file cannot be read\n"
-    "or written; 2 the command line is wrong.\n";
+    "Exit status: 0 done; 1 the tune does not compile, a file cannot be read or\n"
+    "written, or the rendering was interrupted; 2 the command line is wrong.\n";
 
 constexpr std::array<std::string_view, 6> kToolOptions = {"--render", "--picture", "--seconds",
                                                           "--rate",   "--url",     "--text"};
 
-// Seconds: a finite number above 0, and nothing after it.
+// Seconds: a finite number above 0, written with digits and perhaps a
+// point and an exponent, and nothing before or after it.
 bool parse_seconds(const char* s, double* out) {
-  if (!*s) return false;
+  if (!((*s >= '0' && *s <= '9') || *s == '.')) return false;
   char* end = nullptr;
   errno = 0;
   const double v = std::strtod(s, &end);
