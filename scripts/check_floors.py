@@ -7,11 +7,13 @@ halves of that rule on the built archives and their sources:
   * headers: no source of a library includes (directly, or through the
     project's own headers) a system header its floor may not see: SDL,
     SDL_mixer and SDL_image only in the platform layer, GL only in the
-    drawing library and the platform layer;
+    drawing library and the platform layer, libpng and FFTW only in the
+    picture library;
   * symbols: every symbol a library's objects leave undefined is defined in
     the library itself, in a library below it, or outside the project; and
     no library outside the platform layer calls SDL, SDL_mixer or SDL_image,
-    none but the drawing library and the platform calls GL.
+    none but the drawing library and the platform calls GL, and none but the
+    picture library calls libpng or FFTW.
 
 Usage: check_floors.py SOURCE_DIR NM MANIFEST
 MANIFEST has one line per library: name<TAB>archive<TAB>sources (';'-separated).
@@ -29,15 +31,21 @@ BELOW = {
     "kelplatform_sdl": ["kelsound", "keldraw", "kelbase"],
     "kelruntime": ["kelplatform_sdl", "kelsound", "keldraw", "kelbase"],
     "skreelengine": ["kelruntime", "kelplatform_sdl", "kelsound", "keldraw", "kelbase"],
-    "tonebrookapp": ["skreelengine", "kelruntime", "kelplatform_sdl", "kelsound", "keldraw", "kelbase"],
+    "tonebrookpicture": ["kelbase"],
+    "tonebrookapp": ["tonebrookpicture", "skreelengine", "kelruntime", "kelplatform_sdl", "kelsound",
+                     "keldraw", "kelbase"],
 }
 SDL_USERS = {"kelplatform_sdl"}
 GL_USERS = {"keldraw", "kelplatform_sdl"}
+# libpng and FFTW serve the picture of a sound only.
+PICTURE_USERS = {"tonebrookpicture"}
 
 SDL_HEADER = re.compile(r"^(SDL/)?SDL(_\w+)?\.h$")
 GL_HEADER = re.compile(r"^(GL/|SDL_opengl)")
 SDL_SYMBOL = re.compile(r"^(SDL_|Mix_|IMG_)")
 GL_SYMBOL = re.compile(r"^gl[A-Z]")
+PICTURE_HEADER = re.compile(r"^(png|pngconf|fftw3)\.h$")
+PICTURE_SYMBOL = re.compile(r"^(png_|fftw)")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
@@ -90,6 +98,8 @@ def main():
                     problems.append(f"{name}: {rel} includes <{header}>, an SDL header")
                 if GL_HEADER.match(header) and name not in GL_USERS:
                     problems.append(f"{name}: {rel} includes <{header}>, a GL header")
+                if PICTURE_HEADER.match(header) and name not in PICTURE_USERS:
+                    problems.append(f"{name}: {rel} includes <{header}>, a libpng or FFTW header")
 
     table = {name: symbols(nm, archive) for name, (archive, _) in libs.items()}
     owner = {}
@@ -106,6 +116,8 @@ def main():
                     problems.append(f"{name}: calls {sym} (SDL)")
                 if GL_SYMBOL.match(sym) and name not in GL_USERS:
                     problems.append(f"{name}: calls {sym} (GL)")
+                if PICTURE_SYMBOL.match(sym) and name not in PICTURE_USERS:
+                    problems.append(f"{name}: calls {sym} (libpng or FFTW)")
 
     for p in problems:
         print(p)

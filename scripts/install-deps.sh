@@ -9,6 +9,8 @@ packages="
   libgl-dev libgl1-mesa-dri libglu1-mesa-dev mesa-utils
   libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libpng-dev libfftw3-dev
+  mandoc dpkg-dev file
   xvfb xauth
 "
 

@@ -90,7 +90,16 @@ void queue_line(const char* fmt, va_list args, bool add_newline) {
   write_index.store(w + 1, std::memory_order_release);
 }
 
-void write_out(const char* text, std::size_t length) { std::fwrite(text, 1, length, stdout); }
+// Null stands for standard output, which is not a constant.
+std::atomic<std::FILE*> log_stream{nullptr};
+static_assert(std::atomic<std::FILE*>::is_always_lock_free);
+
+std::FILE* current_stream() {
+  std::FILE* stream = log_stream.load(std::memory_order_relaxed);
+  return stream ? stream : stdout;
+}
+
+void write_out(const char* text, std::size_t length) { std::fwrite(text, 1, length, current_stream()); }
 
 void write_line(const char* fmt, va_list args, bool add_newline) {
   if (deferred_thread) {
@@ -107,15 +116,24 @@ void write_line(const char* fmt, va_list args, bool add_newline) {
     return;
   }
   // Too long for one buffer: write it in pieces under the stream's lock.
-  flockfile(stdout);
+  std::FILE* stream = current_stream();
+  flockfile(stream);
   const int prefix = format_prefix(line.data(), line.size());
-  if (prefix > 0) write_out(line.data(), static_cast<std::size_t>(prefix));
-  std::vfprintf(stdout, fmt, args);
-  if (add_newline) std::fputc('\n', stdout);
-  funlockfile(stdout);
+  if (prefix > 0) std::fwrite(line.data(), 1, static_cast<std::size_t>(prefix), stream);
+  std::vfprintf(stream, fmt, args);
+  if (add_newline) std::fputc('\n', stream);
+  funlockfile(stream);
 }
 
 }  // namespace
+
+std::FILE* kel_log_set_stream(std::FILE* stream) {
+  std::FILE* was = current_stream();
+  log_stream.store(stream == stdout ? nullptr : stream, std::memory_order_relaxed);
+  return was;
+}
+
+std::FILE* kel_log_stream() { return current_stream(); }
 
 int kel_log_set_deferred(int deferred) {
   const int was = deferred_thread ? 1 : 0;

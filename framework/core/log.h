@@ -1,7 +1,7 @@
 // The runtime's one logging helper.
 //
 // Every diagnostic line of the runtime and its modules goes to standard
-// output behind the prefix "[kel <seconds>s (<ticks>)] ": the runtime clock
+// output (or the stream kel_log_set_stream chose) behind the prefix "[kel <seconds>s (<ticks>)] ": the runtime clock
 // (kel_clock_seconds) with two decimals, then kel_ticks. Each line is written
 // with a single write, so lines of different threads never interleave, and
 // standard output is line-buffered so that a pipe or a file sees each line as
@@ -18,6 +18,17 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdio>
+
+// Points the log at `stream` (null: standard output, where it starts) and
+// returns the stream it wrote to before. Everything the log writes goes
+// there from the next line on, deferred lines included, and so does what
+// writes beside the log through kel_log_stream (the encoder's echo). A
+// program whose standard output carries a result of its own points the
+// log at standard error. Main thread, while no other thread logs.
+std::FILE* kel_log_set_stream(std::FILE* stream);
+// The stream the log writes to. Any thread.
+std::FILE* kel_log_stream();
 
 // Prefix, then the formatted text exactly as given (the caller ends it with
 // "\n" when it wants a line).

@@ -16,6 +16,7 @@
 #include "framework/core/kel.h"
 #include "framework/core/log.h"
 #include "framework/core/util.h"
+#include "hack/tonebrook/options.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
 #ifndef TONEBROOK_VERSION
@@ -194,17 +195,15 @@ int tonebrook_early_exit(int argc, char** argv) {
     return -1;
   }
   if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kUsage, stdout);
-    std::fputs("Plays the bytebeat tune in FILE and plays it anew whenever FILE is saved.\n"
-               "RATE is the sound device's sample rate in Hz (default 44100).\n",
-               stdout);
+    tonebrook_print_help(stdout);
     return 0;
   }
   if (std::strcmp(argv[1], "--version") == 0) {
     std::fputs("tonebrook " TONEBROOK_VERSION "\n", stdout);
     return 0;
   }
-  return -1;
+  // Rendering, the picture and the share text run to the end here.
+  return tonebrook_run_tools(argc, argv);
 }
 
 void tonebrook_prefer_dummy_video() {

@@ -30,7 +30,8 @@ extern const char* music_file;
 extern STATE main_state;
 
 // Handles the options that end the program before the runtime starts
-// (-h, --help, --version). Returns the exit status, or -1 to go on.
+// (-h, --help, --version, and the tools of options.h: --render, --picture,
+// --url, --text). Returns the exit status, or -1 to go on.
 int tonebrook_early_exit(int argc, char** argv);
 // Chooses SDL's dummy video driver unless the user has picked one.
 void tonebrook_prefer_dummy_video();

@@ -162,17 +162,18 @@ bool echo_line_open = false;
 
 void echo_char(char c) {
   const auto byte = static_cast<unsigned char>(c);
+  std::FILE* out = kel_log_stream();
   if (byte != 0 && is_control(byte)) {
-    std::printf("\\x%02x", byte);
+    std::fprintf(out, "\\x%02x", byte);
   } else {
-    std::putchar(byte);
+    std::fputc(byte, out);
   }
   echo_line_open = c != '\n';
 }
 
 // Ends the echo's open line before a message.
 void end_echo_line() {
-  if (echo_line_open) std::putchar('\n');
+  if (echo_line_open) std::fputc('\n', kel_log_stream());
   echo_line_open = false;
 }
 

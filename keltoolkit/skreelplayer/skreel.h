@@ -381,7 +381,8 @@ VAL32 pop(STACK* stack);
 
 // Compiles readable program text into URL text "compiled!..." in the
 // encoder's own 1024-byte buffer (the same address every call, overwritten by
-// the next). Echoes the text it reads to standard output and prints
+// the next). Echoes the text it reads to the log's stream (standard output
+// unless kel_log_set_stream chose another) and prints
 // "out: '<url>'". Returns null, with a message, for a token that is neither
 // an op name nor a number, for URL text that would not fit in 1023
 // characters, and for a null `text`. No byte of the text reaches standard
@@ -396,7 +397,9 @@ const char* skreel_encode(const char* text);
 int skreel_encode_error_offset(void);
 
 // The readable listing of `url`'s program in the listing's own 1024-byte
-// buffer, each element followed by one space. Null when the text does not
+// buffer, each element followed by one space. Numbers that follow each
+// other run together when the listing is read back by skreel_encode (the
+// player's --text keeps them apart). Null when the text does not
 // decode, decodes to no instruction, holds an opcode without a table row,
 // or when the listing would not fit in 1023 characters.
 const char* skreel_decode_url_to_text(const char* url);
@@ -409,7 +412,7 @@ int skip_comments(const char* in);
 int scan_past_delimiter(const char* in, char delimit);
 
 // Skips white space and reads one token of at most len - 1 characters into
-// `out`, echoing the characters it examines to standard output (control
+// `out`, echoing the characters it examines to the log's stream (control
 // characters escaped, as for skreel_encode). Returns the
 // characters consumed (white space and token), 0 at the end of the text.
 int get_token(const char* in, char* out, unsigned len);

@@ -1,0 +1,195 @@
+#include "hack/tonebrook/render.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "framework/core/log.h"
+#include "framework/platforms/sdl/wrapper_music.h"
+#include "keltoolkit/skreelplayer/skreel.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Rendering
+
+// The filter falls from full scale to rest in under 5000 steps of `t`, which
+// is under 30 buffers at every rate the player takes; this is a safety net.
+constexpr int kMostRestBuffers = 2000;
+
+bool all_zero(const std::vector<int16_t>& samples) {
+  return std::all_of(samples.begin(), samples.end(), [](int16_t s) { return s == 0; });
+}
+
+// The engine's output filter keeps its state from buffer to buffer and no
+// reset clears it. After a reset the program is empty, and with nothing
+// handed over the callback adopts nothing (so the decoder says nothing):
+// played like that, the filter's input is 0 from the first step of `t` on,
+// and once a whole buffer comes out silent its output is 0 too. That is the
+// state a new process starts with.
+void let_filter_rest(unsigned rate, std::vector<int16_t>& buffer, int per_buffer) {
+  skreel_reset();
+  skreel_play_url(nullptr);
+  for (int i = 0; i < kMostRestBuffers; ++i) {
+    std::fill(buffer.begin(), buffer.end(), int16_t{0});
+    skreelplayer_callback(buffer.data(), per_buffer, static_cast<int>(rate));
+    if (i > 0 && all_zero(buffer)) break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// WAV header
+
+void put16(std::array<unsigned char, 44>& h, std::size_t at, uint32_t v) {
+  h[at] = static_cast<unsigned char>(v & 0xFF);
+  h[at + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+}
+
+void put32(std::array<unsigned char, 44>& h, std::size_t at, uint32_t v) {
+  put16(h, at, v & 0xFFFF);
+  put16(h, at + 2, v >> 16);
+}
+
+std::array<unsigned char, 44> wav_header(unsigned rate, uint64_t frames) {
+  constexpr uint32_t kChannels = 2, kBits = 16, kBlock = kChannels * kBits / 8;
+  const auto data = static_cast<uint32_t>(frames * kBlock);
+  std::array<unsigned char, 44> h{};
+  std::memcpy(h.data(), "RIFF", 4);
+  put32(h, 4, 36 + data);
+  std::memcpy(h.data() + 8, "WAVEfmt ", 8);
+  put32(h, 16, 16);
+  put16(h, 20, 1);  // integer PCM
+  put16(h, 22, kChannels);
+  put32(h, 24, rate);
+  put32(h, 28, rate * kBlock);
+  put16(h, 32, kBlock);
+  put16(h, 34, kBits);
+  std::memcpy(h.data() + 36, "data", 4);
+  put32(h, 40, data);
+  return h;
+}
+
+int64_t now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+uint64_t render_tune(const char* url, unsigned rate, uint64_t frames, const RENDER_SINK& sink) {
+  const int per_buffer = static_cast<int>(std::max(1u, wrapper_default_buffer_frames(rate)));
+  std::vector<int16_t> buffer(static_cast<std::size_t>(per_buffer) * 2);
+  let_filter_rest(rate, buffer, per_buffer);
+
+  // As the live player starts: a reset, then the tune handed over, so that
+  // the first buffer adopts it.
+  skreel_reset();
+  skreel_play_url(nullptr);
+  skreel_play_url(url);
+  uint64_t done = 0;
+  while (done < frames) {
+    std::fill(buffer.begin(), buffer.end(), int16_t{0});
+    skreelplayer_callback(buffer.data(), per_buffer, static_cast<int>(rate));
+    if (done == 0) kel_log_flush_deferred();
+    const auto piece = static_cast<std::size_t>(std::min<uint64_t>(static_cast<uint64_t>(per_buffer), frames - done));
+    if (!sink(buffer.data(), piece)) break;
+    done += piece;
+  }
+  skreel_play_url(nullptr);
+  kel_log_flush_deferred();
+  return done;
+}
+
+// ---------------------------------------------------------------------------
+// WavWriter
+
+bool WavWriter::fail(const char* what) {
+  out_.fail(std::string(what) + ": " + std::strerror(errno));
+  return false;
+}
+
+bool WavWriter::open(const std::string& path, unsigned rate) {
+  rate_ = rate;
+  frames_ = 0;
+  if (!out_.open(path)) return false;
+  const auto header = wav_header(rate_, 0);
+  if (std::fwrite(header.data(), 1, header.size(), out_.get()) != header.size()) return fail("cannot write");
+  return true;
+}
+
+bool WavWriter::write(const int16_t* stereo, std::size_t frames) {
+  std::FILE* f = out_.get();
+  if (!f) return false;
+  if (frames > kWavMaxFrames - frames_) {
+    out_.fail("too long for a WAV file");
+    return false;
+  }
+  const std::size_t samples = frames * 2;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (std::fwrite(stereo, sizeof(int16_t), samples, f) != samples) return fail("cannot write");
+  } else {
+    std::array<unsigned char, 4096> bytes;
+    for (std::size_t at = 0; at < samples;) {
+      const std::size_t n = std::min(samples - at, bytes.size() / 2);
+      for (std::size_t i = 0; i < n; ++i) {
+        const auto v = static_cast<uint16_t>(stereo[at + i]);
+        bytes[2 * i] = static_cast<unsigned char>(v & 0xFF);
+        bytes[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+      }
+      if (std::fwrite(bytes.data(), 1, 2 * n, f) != 2 * n) return fail("cannot write");
+      at += n;
+    }
+  }
+  frames_ += frames;
+  return true;
+}
+
+bool WavWriter::commit() {
+  std::FILE* f = out_.get();
+  if (!f) return false;
+  const auto header = wav_header(rate_, frames_);
+  if (std::fseek(f, 0, SEEK_SET) != 0) return fail("cannot write");
+  if (std::fwrite(header.data(), 1, header.size(), f) != header.size()) return fail("cannot write");
+  return out_.commit();
+}
+
+// ---------------------------------------------------------------------------
+// RenderProgress
+
+RenderProgress::RenderProgress(std::FILE* stream, uint64_t total_frames, unsigned rate)
+    : stream_(stream), total_(total_frames), rate_(rate ? rate : 1), terminal_(stream && isatty(fileno(stream))) {}
+
+RenderProgress::~RenderProgress() {
+  if (shown_) std::fputc('\n', stream_);
+}
+
+void RenderProgress::show(uint64_t frames_done) {
+  const double done = static_cast<double>(frames_done) / rate_;
+  const double total = static_cast<double>(total_) / rate_;
+  const int percent = total_ ? static_cast<int>(frames_done * 100 / total_) : 100;
+  std::fprintf(stream_, "\rtonebrook: rendered %.1f s of %.1f s (%d%%)\033[K", done, total, percent);
+  std::fflush(stream_);
+  shown_ = true;
+}
+
+void RenderProgress::update(uint64_t frames_done) {
+  if (!terminal_) return;
+  const int64_t now = now_ms();
+  if (last_ms_ >= 0 && now - last_ms_ < 100) return;
+  last_ms_ = now;
+  show(frames_done);
+}
+
+void RenderProgress::finish(uint64_t frames_done) {
+  if (!terminal_) return;
+  show(frames_done);
+  std::fputc('\n', stream_);
+  shown_ = false;
+}

@@ -1,0 +1,90 @@
+// Rendering a tune without a sound device: the engine's own callback, run
+// buffer by buffer as the live player's audio stream runs it, as fast as
+// the machine allows; and the 16-bit stereo WAV file that keeps the result.
+//
+// What is rendered is what is heard: render_tune starts from skreel_reset,
+// hands the tune over before the first buffer (which adopts it), and calls
+// skreelplayer_callback on zeroed buffers of the size the live player's
+// stream uses at that rate (wrapper_default_buffer_frames), which is the
+// silence SDL_mixer hands the player's hook when nothing else plays.
+//
+// Threads: main thread only, while no audio stream plays the engine (the
+// engine's state is one per process).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "hack/tonebrook/out_file.h"
+
+// Receives each rendered piece: `frames` interleaved stereo frames (left,
+// right) of signed 16-bit samples. Returns false to stop the rendering.
+using RENDER_SINK = std::function<bool(const int16_t* stereo, std::size_t frames)>;
+
+// Renders `frames` frames of the tune in `url` (URL text, as skreel_encode
+// gives it; kept by the caller until the call returns) at `rate` Hz into
+// `sink`, in pieces of at most one buffer. The engine's decoder lines are
+// written to the log before the first piece is handed on. Returns the number
+// of frames handed to the sink: `frames`, or fewer when the sink stopped.
+// Leaves no tune handed over. Whatever the engine played before in this
+// process, a rendering starts as a freshly started player does: it first
+// lets the engine's output filter, which no reset clears, come to rest.
+uint64_t render_tune(const char* url, unsigned rate, uint64_t frames, const RENDER_SINK& sink);
+
+// Frames of a WAV file of 16-bit stereo that fit in its 32-bit sizes.
+constexpr uint64_t kWavMaxFrames = (uint64_t{0xFFFFFFFF} - 36) / 4;
+
+// A 16-bit stereo PCM WAV file, written beside its final path and put in
+// place only when it is complete (ReplacingFile): an existing file is
+// replaced only by a whole new one, and a writer destroyed before its
+// commit leaves nothing behind.
+class WavWriter {
+ public:
+  // Starts the file for `path` at `rate` Hz. Returns false, with the reason
+  // in error(), when the folder cannot take a new file.
+  bool open(const std::string& path, unsigned rate);
+  // Appends frames. Returns false, with the reason in error(), when the
+  // file cannot take them or would grow past kWavMaxFrames.
+  bool write(const int16_t* stereo, std::size_t frames);
+  // Writes the sizes into the header, closes the file and puts it in place.
+  // Returns false, with the reason in error(), when any of that fails.
+  bool commit();
+
+  const std::string& error() const { return out_.error(); }
+  uint64_t frames() const { return frames_; }
+
+ private:
+  bool fail(const char* what);
+
+  ReplacingFile out_;
+  unsigned rate_ = 0;
+  uint64_t frames_ = 0;
+};
+
+// Shows how far a rendering has come on `stream` (standard error) when it
+// is a terminal, at most about ten times a second, on one line that the
+// next report overwrites; finish() shows the last count and ends the line.
+// Prints nothing when the stream is not a terminal.
+class RenderProgress {
+ public:
+  RenderProgress(std::FILE* stream, uint64_t total_frames, unsigned rate);
+  ~RenderProgress();
+  RenderProgress(const RenderProgress&) = delete;
+  RenderProgress& operator=(const RenderProgress&) = delete;
+
+  void update(uint64_t frames_done);
+  void finish(uint64_t frames_done);
+
+ private:
+  void show(uint64_t frames_done);
+
+  std::FILE* stream_;
+  uint64_t total_;
+  unsigned rate_;
+  bool terminal_;
+  bool shown_ = false;
+  int64_t last_ms_ = -1;
+};

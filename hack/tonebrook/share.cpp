@@ -1,0 +1,107 @@
+#include "hack/tonebrook/share.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "framework/core/log.h"
+#include "framework/core/util.h"
+#include "keltoolkit/skreelplayer/skreel.h"
+
+namespace {
+
+// Line and column (both from 1, columns in bytes) of byte `offset`.
+void report_position(const std::string& text, int offset, const char* path) {
+  if (offset < 0) return;
+  int line = 1, column = 1;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(offset) && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  kel_log("at line %d, column %d of '%s'\n", line, column, path ? path : "");
+}
+
+bool is_number(const std::string& token) {
+  return !token.empty() && token.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The listing with "NOP" between numbers that follow each other: the
+// engine's listing lets them run together, and read back they would make
+// one number of them (the URL text keeps them apart with '.').
+std::string numbers_kept_apart(const char* listing) {
+  std::string out, token;
+  bool after_number = false;
+  for (const char* p = listing;; ++p) {
+    if (*p != ' ' && *p != '\0') {
+      token.push_back(*p);
+      continue;
+    }
+    if (!token.empty()) {
+      const bool number = is_number(token);
+      if (number && after_number) out += "NOP ";
+      out += token;
+      out.push_back(' ');
+      after_number = number;
+      token.clear();
+    }
+    if (*p == '\0') return out;
+  }
+}
+
+}  // namespace
+
+bool tune_read(const char* path, std::string* text, bool* cut, std::string* error) {
+  UniqueFile f(std::fopen(path, "r"));
+  if (!f) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  std::array<char, kTuneTextLimit + 1> buf{};
+  const std::size_t got = std::fread(buf.data(), 1, buf.size(), f.get());
+  if (std::ferror(f.get())) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  const std::size_t used = std::min(got, kTuneTextLimit);
+  *cut = got > kTuneTextLimit;
+  text->assign(buf.data(), strnlen(buf.data(), used));
+  return true;
+}
+
+const char* tune_compile(const std::string& text, const char* path) {
+  const char* url = skreel_encode(text.c_str());
+  if (!url) report_position(text, skreel_encode_error_offset(), path);
+  return url;
+}
+
+int share_url(const char* path, std::FILE* out) {
+  std::string text, error;
+  bool cut = false;
+  if (!tune_read(path, &text, &cut, &error)) {
+    std::fprintf(stderr, "tonebrook: cannot read '%s': %s\n", path, error.c_str());
+    return 1;
+  }
+  if (cut) std::fprintf(stderr, "tonebrook: only the first %zu bytes of '%s' are used\n", kTuneTextLimit, path);
+  const char* url = tune_compile(text, path);
+  if (!url) return 1;
+  std::fprintf(out, "%s\n", url);
+  return std::fflush(out) == 0 ? 0 : 1;
+}
+
+int share_text(const char* url, std::FILE* out) {
+  const char* listing = skreel_decode_url_to_text(url);
+  kel_log_flush_deferred();
+  if (!listing) {
+    std::fprintf(stderr,
+                 "tonebrook: '%s' holds no tune with a listing (a name, '!' and at least one "
+                 "operation that has a name are needed)\n",
+                 url);
+    return 1;
+  }
+  std::fprintf(out, "%s\n", numbers_kept_apart(listing).c_str());
+  return std::fflush(out) == 0 ? 0 : 1;
+}

@@ -1,0 +1,37 @@
+// Tunes as text to keep and share: reading a tune file the way the live
+// player reads it, compiling it with the player's messages, and the two
+// forms a tune travels in (its URL text, and the readable listing of URL
+// text, which is a tune file again).
+//
+// Threads: main thread only (the engine's encoder and listing keep one
+// buffer each).
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// The live player reads this much of a tune file.
+constexpr std::size_t kTuneTextLimit = 1023;
+
+// Reads the first kTuneTextLimit bytes of the tune file at `path` into
+// `text` (a NUL in the file ends the text there, as it does in the player),
+// and sets `*cut` when the file holds more. Returns false, with the reason
+// in `error`, when the file cannot be read.
+bool tune_read(const char* path, std::string* text, bool* cut, std::string* error);
+
+// Compiles `text` with skreel_encode. On a token that is not understood
+// the encoder's "?UNKNOWN SYMBOL" line is followed by one that says where
+// the token stands: "at line L, column C of '<path>'". Returns the URL text
+// (the encoder's buffer, valid until the next compilation), or null.
+const char* tune_compile(const std::string& text, const char* path);
+
+// `tonebrook --url FILE`: writes the tune's URL text and a newline to
+// `out`. Returns the exit status: 0, or 1 (with a message on standard
+// error, or the encoder's) when the file cannot be read or does not compile.
+int share_url(const char* path, std::FILE* out);
+
+// `tonebrook --text URL`: writes the readable listing of `url` and a
+// newline to `out`, with "NOP" between numbers that follow each other so
+// that the text compiles back to the same URL text. Returns the exit status: 0, or 1 with a message on
+// standard error when the text holds no tune that has a listing.
+int share_text(const char* url, std::FILE* out);
