@@ -7,10 +7,10 @@ packages="
   build-essential cmake ninja-build pkg-config clang
   libsdl1.2-dev libsdl-mixer1.2-dev libsdl-image1.2-dev
   libgl-dev libgl1-mesa-dri libglu1-mesa-dev mesa-utils
-  libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libfftw3-dev
   mandoc dpkg-dev file
+  python3
   xvfb xauth
 "
 
