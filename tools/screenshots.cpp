@@ -5,7 +5,6 @@
 //
 //   screenshots OUTPUT_FOLDER
 #include <GL/gl.h>
-#include <png.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +17,9 @@
 #include "framework/core/kel.h"
 #include "framework/core/sprite.h"
 #include "framework/core/turtle.h"
+#include "framework/core/util.h"
 #include "framework/platforms/sdl/wrapper.h"
+#include "hack/tonebrook/picture.h"
 
 namespace {
 
@@ -27,26 +28,18 @@ constexpr int kW = 640, kH = 360;
 // The frame buffer, top row first, written as an RGB PNG.
 bool save_png(const std::string& path) {
   glFinish();
-  std::vector<unsigned char> rgb(static_cast<size_t>(kW) * kH * 3);
+  std::vector<unsigned char> bottom_up(static_cast<size_t>(kW) * kH * 3);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, kW, kH, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    std::fclose(f);
-    return false;
-  }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, kW, kH, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = kH - 1; y >= 0; --y) png_write_row(png, &rgb[static_cast<size_t>(y) * kW * 3]);
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  std::fclose(f);
-  return true;
+  glReadPixels(0, 0, kW, kH, GL_RGB, GL_UNSIGNED_BYTE, bottom_up.data());
+  PICTURE_IMAGE image;
+  image.width = kW;
+  image.height = kH;
+  image.rgb.resize(bottom_up.size());
+  const size_t row = static_cast<size_t>(kW) * 3;
+  for (size_t y = 0; y < static_cast<size_t>(kH); ++y)
+    std::memcpy(&image.rgb[y * row], &bottom_up[(static_cast<size_t>(kH) - 1 - y) * row], row);
+  UniqueFile f(std::fopen(path.c_str(), "wb"));
+  return f && picture_write_png(f.get(), image, nullptr) && std::fclose(f.release()) == 0;
 }
 
 // Where the pictures' clock stands: the splash is shown at 0.5 s.

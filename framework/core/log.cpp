@@ -1,5 +1,6 @@
 #include "framework/core/log.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -155,10 +156,14 @@ int kel_log_flush_deferred() {
   }
   if (const unsigned lost = dropped.exchange(0, std::memory_order_relaxed); lost > 0) {
     std::array<char, 160> note;
-    const int length = std::snprintf(note.data(), note.size(),
-                                     "[kel %.2fs (%u)] %u log line%s of the audio thread dropped: the log ring was full\n",
-                                     kel_clock_seconds(), kel_ticks.load(), lost, lost == 1 ? "" : "s");
-    if (length > 0) write_out(note.data(), static_cast<std::size_t>(length));
+    const int prefix = format_prefix(note.data(), note.size());
+    if (prefix > 0 && static_cast<std::size_t>(prefix) < note.size()) {
+      const auto used = static_cast<std::size_t>(prefix);
+      const int text = std::snprintf(note.data() + used, note.size() - used,
+                                     "%u log line%s of the audio thread dropped: the log ring was full\n", lost,
+                                     lost == 1 ? "" : "s");
+      if (text > 0) write_out(note.data(), std::min(used + static_cast<std::size_t>(text), note.size() - 1));
+    }
   }
   flushing.clear(std::memory_order_release);
   return written;

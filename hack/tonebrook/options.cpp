@@ -15,12 +15,13 @@
 #include "hack/tonebrook/picture.h"
 #include "hack/tonebrook/render.h"
 #include "hack/tonebrook/share.h"
+#include "hack/tonebrook/tonebrook.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
 namespace {
 
-constexpr unsigned kLowestRate = 8000;
-constexpr unsigned kHighestRate = 192000;
+constexpr unsigned kLowestRate = TONEBROOK_LOWEST_RATE;
+constexpr unsigned kHighestRate = TONEBROOK_HIGHEST_RATE;
 
 constexpr const char* kHelp =
     "usage: tonebrook FILE [RATE]\n"
@@ -65,13 +66,8 @@ bool parse_seconds(const char* s, double* out) {
 
 // A rate: decimal digits only, within the range the player takes.
 bool parse_rate(const char* s, unsigned* out) {
-  unsigned long v = 0;
-  int digits = 0;
-  for (; *s; ++s, ++digits) {
-    if (*s < '0' || *s > '9' || digits >= 7) return false;
-    v = v * 10 + static_cast<unsigned long>(*s - '0');
-  }
-  if (digits == 0 || v < kLowestRate || v > kHighestRate) return false;
+  const long v = tonebrook_parse_rate(s);
+  if (v < static_cast<long>(kLowestRate)) return false;
   *out = static_cast<unsigned>(v);
   return true;
 }
@@ -137,7 +133,7 @@ int run_render(const TOOL_REQUEST& req) {
   if (cut)
     std::fprintf(stderr, "tonebrook: only the first %zu bytes of '%s' are used, as the player uses them\n",
                  kTuneTextLimit, req.tune_file.c_str());
-  const char* compiled = tune_compile(text, req.tune_file.c_str());
+  const char* compiled = tune_compile(text.c_str(), req.tune_file.c_str());
   if (!compiled) return kExitFailed;
   const std::string url = compiled;
 

@@ -17,33 +17,6 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// Rendering
-
-// The filter falls from full scale to rest in under 5000 steps of `t`, which
-// is under 30 buffers at every rate the player takes; this is a safety net.
-constexpr int kMostRestBuffers = 2000;
-
-bool all_zero(const std::vector<int16_t>& samples) {
-  return std::all_of(samples.begin(), samples.end(), [](int16_t s) { return s == 0; });
-}
-
-// The engine's output filter keeps its state from buffer to buffer and no
-// reset clears it. After a reset the program is empty, and with nothing
-// handed over the callback adopts nothing (so the decoder says nothing):
-// played like that, the filter's input is 0 from the first step of `t` on,
-// and once a whole buffer comes out silent its output is 0 too. That is the
-// state a new process starts with.
-void let_filter_rest(unsigned rate, std::vector<int16_t>& buffer, int per_buffer) {
-  skreel_reset();
-  skreel_play_url(nullptr);
-  for (int i = 0; i < kMostRestBuffers; ++i) {
-    std::fill(buffer.begin(), buffer.end(), int16_t{0});
-    skreelplayer_callback(buffer.data(), per_buffer, static_cast<int>(rate));
-    if (i > 0 && all_zero(buffer)) break;
-  }
-}
-
-// ---------------------------------------------------------------------------
 // WAV header
 
 void put16(std::array<unsigned char, 44>& h, std::size_t at, uint32_t v) {
@@ -86,10 +59,10 @@ int64_t now_ms() {
 uint64_t render_tune(const char* url, unsigned rate, uint64_t frames, const RENDER_SINK& sink) {
   const int per_buffer = static_cast<int>(std::max(1u, wrapper_default_buffer_frames(rate)));
   std::vector<int16_t> buffer(static_cast<std::size_t>(per_buffer) * 2);
-  let_filter_rest(rate, buffer, per_buffer);
 
-  // As the live player starts: a reset, then the tune handed over, so that
-  // the first buffer adopts it.
+  // As the live player starts: the filter at rest and a reset, then the tune
+  // handed over, so that the first buffer adopts it.
+  skreel_reset_filter();
   skreel_reset();
   skreel_play_url(nullptr);
   skreel_play_url(url);

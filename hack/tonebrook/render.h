@@ -30,8 +30,8 @@ using RENDER_SINK = std::function<bool(const int16_t* stereo, std::size_t frames
 // written to the log before the first piece is handed on. Returns the number
 // of frames handed to the sink: `frames`, or fewer when the sink stopped.
 // Leaves no tune handed over. Whatever the engine played before in this
-// process, a rendering starts as a freshly started player does: it first
-// lets the engine's output filter, which no reset clears, come to rest.
+// process, a rendering starts as a freshly started player does: the
+// engine's output filter cleared, then skreel_reset.
 uint64_t render_tune(const char* url, unsigned rate, uint64_t frames, const RENDER_SINK& sink);
 
 // Frames of a WAV file of 16-bit stereo that fit in its 32-bit sizes.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "framework/core/log.h"
 #include "framework/core/util.h"
@@ -11,10 +12,10 @@
 namespace {
 
 // Line and column (both from 1, columns in bytes) of byte `offset`.
-void report_position(const std::string& text, int offset, const char* path) {
+void report_position(const char* text, int offset, const char* path) {
   if (offset < 0) return;
   int line = 1, column = 1;
-  for (std::size_t i = 0; i < static_cast<std::size_t>(offset) && i < text.size(); ++i) {
+  for (int i = 0; i < offset && text[i] != '\0'; ++i) {
     if (text[i] == '\n') {
       ++line;
       column = 1;
@@ -23,6 +24,27 @@ void report_position(const std::string& text, int offset, const char* path) {
     }
   }
   kel_log("at line %d, column %d of '%s'\n", line, column, path ? path : "");
+}
+
+// Editors on other systems start a UTF-8 file with a byte-order mark.
+const char* skip_byte_order_mark(const char* text) {
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  return std::string_view(text).starts_with(kMark) ? text + kMark.size() : text;
+}
+
+// The player plays at most this many instructions of a program.
+constexpr int kPlayedInstructions = 256;
+
+// Says so when the URL text holds more instructions than play. The URL text
+// is at most 1023 characters, so it never holds more instructions than the
+// scratch program has room for.
+void report_cut_program(const char* url) {
+  static std::array<SKREELCODE, kTuneTextLimit + 1> scratch;
+  const char* code = std::strchr(url, '!');
+  if (code == nullptr) return;
+  const int count = skreel_decode_code_block(code, scratch.data(), static_cast<int>(scratch.size()));
+  if (count > kPlayedInstructions)
+    kel_log("the tune has %d instructions: only the first %d play\n", count, kPlayedInstructions);
 }
 
 bool is_number(const std::string& token) {
@@ -72,9 +94,11 @@ bool tune_read(const char* path, std::string* text, bool* cut, std::string* erro
   return true;
 }
 
-const char* tune_compile(const std::string& text, const char* path) {
-  const char* url = skreel_encode(text.c_str());
-  if (!url) report_position(text, skreel_encode_error_offset(), path);
+const char* tune_compile(const char* text, const char* path) {
+  const char* tune = skip_byte_order_mark(text);
+  const char* url = skreel_encode(tune);
+  if (url) report_cut_program(url);
+  else report_position(tune, skreel_encode_error_offset(), path);
   return url;
 }
 
@@ -86,7 +110,7 @@ int share_url(const char* path, std::FILE* out) {
     return 1;
   }
   if (cut) std::fprintf(stderr, "tonebrook: only the first %zu bytes of '%s' are used\n", kTuneTextLimit, path);
-  const char* url = tune_compile(text, path);
+  const char* url = tune_compile(text.c_str(), path);
   if (!url) return 1;
   std::fprintf(out, "%s\n", url);
   return std::fflush(out) == 0 ? 0 : 1;

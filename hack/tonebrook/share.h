@@ -19,11 +19,15 @@ constexpr std::size_t kTuneTextLimit = 1023;
 // in `error`, when the file cannot be read.
 bool tune_read(const char* path, std::string* text, bool* cut, std::string* error);
 
-// Compiles `text` with skreel_encode. On a token that is not understood
-// the encoder's "?UNKNOWN SYMBOL" line is followed by one that says where
-// the token stands: "at line L, column C of '<path>'". Returns the URL text
-// (the encoder's buffer, valid until the next compilation), or null.
-const char* tune_compile(const std::string& text, const char* path);
+// Compiles tune text as the live player does, for the player and the tools
+// alike: a UTF-8 byte-order mark at its start is skipped, then skreel_encode
+// compiles it. On a token that is not understood the encoder's
+// "?UNKNOWN SYMBOL" line is followed by one that says where the token
+// stands: "at line L, column C of '<path>'" (a null path prints as ''). A
+// program of more than 256 instructions gets a line saying that only the
+// first 256 play. Returns the URL text (the encoder's buffer, valid until
+// the next compilation), or null.
+const char* tune_compile(const char* text, const char* path);
 
 // `tonebrook --url FILE`: writes the tune's URL text and a newline to
 // `out`. Returns the exit status: 0, or 1 (with a message on standard

@@ -17,6 +17,7 @@
 #include "framework/core/log.h"
 #include "framework/core/util.h"
 #include "hack/tonebrook/options.h"
+#include "hack/tonebrook/share.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
 #ifndef TONEBROOK_VERSION
@@ -31,9 +32,9 @@ namespace {
 constexpr const char* kUsage = "usage: tonebrook FILE [RATE]\n";
 constexpr unsigned kDefaultRate = 44100;
 constexpr unsigned kWatchEvery = 16;  // logic updates between looks at the file
-constexpr unsigned kTextCapacity = 1024;
-constexpr unsigned kLowestRate = 8000;
-constexpr unsigned kHighestRate = 192000;
+constexpr unsigned kTextCapacity = kTuneTextLimit + 1;
+constexpr unsigned kLowestRate = TONEBROOK_LOWEST_RATE;
+constexpr unsigned kHighestRate = TONEBROOK_HIGHEST_RATE;
 
 // A handed-over URL text must stay unchanged until the audio side is done
 // with it, but the encoder reuses one buffer for every call. The player
@@ -56,21 +57,6 @@ const char* keep_url(const char* url) {
     return slot.data();
   }
   return nullptr;  // not reached: two slots at most are in use
-}
-
-// Tells the musician where in the file the encoder stopped.
-void report_position(const char* text, int offset) {
-  if (offset < 0) return;
-  int line = 1, column = 1;
-  for (int i = 0; i < offset && text[i] != '\0'; ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  kel_log("at line %d, column %d of '%s'\n", line, column, music_file ? music_file : "");
 }
 
 // A POSIX file descriptor that closes itself.
@@ -131,27 +117,6 @@ ssize_t read_up_to(int fd, char* buf, std::size_t len) {
     got += static_cast<std::size_t>(n);
   }
   return static_cast<ssize_t>(got);
-}
-
-// Editors on other systems start a UTF-8 file with a byte-order mark.
-const char* skip_byte_order_mark(const char* text) {
-  constexpr std::string_view kMark = "\xEF\xBB\xBF";
-  return std::string_view(text).starts_with(kMark) ? text + kMark.size() : text;
-}
-
-// The player plays at most this many instructions of a program.
-constexpr int kPlayedInstructions = 256;
-
-// Says so when the URL text holds more instructions than play. The URL text
-// is at most 1023 characters, so it never holds more instructions than the
-// scratch program has room for.
-void report_cut_program(const char* url) {
-  static std::array<SKREELCODE, kTextCapacity> scratch;
-  const char* code = std::strchr(url, '!');
-  if (code == nullptr) return;
-  const int count = skreel_decode_code_block(code, scratch.data(), static_cast<int>(scratch.size()));
-  if (count > kPlayedInstructions)
-    kel_log("the tune has %d instructions: only the first %d play\n", count, kPlayedInstructions);
 }
 
 // The handler of SIGINT and SIGTERM. Everything it calls is safe in a
@@ -249,12 +214,9 @@ void game_reload_changed_music() {
   static FILE_STAMP lasttime{};
   static char buf[kTextCapacity];
   if (kel_ticks.load() % kWatchEvery != 0) return;
-  const char* loaded = load_if_changed(music_file, &lasttime, buf, sizeof buf);
-  if (loaded == nullptr) return;
-  const char* text = skip_byte_order_mark(loaded);
-  const char* url = skreel_encode(text);
-  if (url == nullptr) report_position(text, skreel_encode_error_offset());
-  if (url != nullptr) report_cut_program(url);
+  const char* text = load_if_changed(music_file, &lasttime, buf, sizeof buf);
+  if (text == nullptr) return;
+  const char* url = tune_compile(text, music_file);
   // The copy is made while the previous text is still handed over, so that
   // its slot is left alone. The first call forgets what the audio side
   // adopted, so that the second is taken as new; with no URL text both

@@ -43,6 +43,10 @@ void tonebrook_prefer_dummy_video();
 // as it would have without it. Call it once, before kel_init.
 void tonebrook_quit_on_signals();
 
+// The sample rates the player and its tools take, in Hz.
+inline constexpr unsigned TONEBROOK_LOWEST_RATE = 8000;
+inline constexpr unsigned TONEBROOK_HIGHEST_RATE = 192000;
+
 // Reads the rate argument: decimal digits only, no sign, no wrap-round.
 // Returns the rate, 0 for "0" (the default), or -1 for anything else,
 // a number above 192000 included.

@@ -1304,6 +1304,8 @@ int skreel_play_url(const char* url) {
   return pending;
 }
 
+void skreel_reset_filter(void) { val16 = lastval16 = otm1 = 0; }
+
 void skreel_set_volume(float volume) { std::atomic_ref<float>(skreel.volume).store(volume); }
 
 float skreel_rate(void) { return std::atomic_ref<float>(skreel.rate).load(); }

@@ -256,6 +256,13 @@ const char* skreel_url_adopted(void);
 // The text most recently handed over (null for none). Main thread.
 const char* skreel_url_handed_over(void);
 
+// Clears the callback's output filter (the held output value and the
+// filter's memory), which neither skreel_reset nor a new tune touches, to
+// what it is when the program starts. For an offline rendering that runs the
+// callback itself: call it on the thread that runs the callback, never while
+// a sound device runs it.
+void skreel_reset_filter(void);
+
 void skreel_set_volume(float volume);
 float skreel_rate(void);
 void skreel_set_rate(float rate);

@@ -100,6 +100,9 @@ void wrapper_sound_exit() { close_device(); }
 // bytebeat (wrapping addition), the sample player (clipping) and the
 // synthesiser (saturating).
 void mixaudio(int, void* stream, int len, void*) {
+  // Whatever the sources log on this thread (an effect function, the
+  // decoder) goes to the log's ring: this thread never waits on output.
+  KelLogDeferred deferred_log;
   if (stream == nullptr || len <= 0) return;
   auto* samples = static_cast<int16_t*>(stream);
   const int frames = len / 4;
