@@ -9,7 +9,7 @@ packages="
   libgl-dev libgl1-mesa-dri libglu1-mesa-dev mesa-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libfftw3-dev
-  mandoc dpkg-dev file
+  mandoc dpkg-dev file lintian
   python3
   xvfb xauth
 "
