@@ -106,6 +106,22 @@ constexpr std::array kOptions = {
     OPTION{"--version", "", "", OPTION_USE::kAlone, "print the version", set_command<COMMAND::kVersion>},
 };
 
+// Every name is "--" and a word, every short form '-' and a letter, and no
+// two rows answer to the same argument.
+constexpr bool options_are_apart() {
+  for (std::size_t i = 0; i < kOptions.size(); ++i) {
+    const OPTION& a = kOptions[i];
+    if (a.name.size() < 3 || !a.name.starts_with("--") || a.name[2] == '-') return false;
+    if (!a.alias.empty() && (a.alias.size() != 2 || a.alias[0] != '-' || a.alias[1] == '-')) return false;
+    for (std::size_t j = i + 1; j < kOptions.size(); ++j) {
+      const OPTION& b = kOptions[j];
+      if (a.name == b.name || (!a.alias.empty() && a.alias == b.alias)) return false;
+    }
+  }
+  return true;
+}
+static_assert(options_are_apart());
+
 // The tools' forms of the command line, after "tonebrook ": they say which
 // options go together. The live player's form and those of the options
 // that go alone are made from the table.
@@ -454,10 +470,8 @@ int tonebrook_early_exit(int argc, char** argv) {
     case COMMAND::kPlayer:
       break;
   }
-  if (line.tune_file == nullptr) tonebrook_print_usage(stderr);
+  if (line.tune_file == nullptr) std::fputs(usage_text().c_str(), stderr);
   return -1;
 }
-
-void tonebrook_print_usage(std::FILE* out) { std::fputs(usage_text().c_str(), out); }
 
 void tonebrook_print_help(std::FILE* out) { std::fputs(help_text().c_str(), out); }

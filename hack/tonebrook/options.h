@@ -111,8 +111,5 @@ long tonebrook_parse_rate(const char* text);
 // when it names no FILE (the player then runs without a tune).
 int tonebrook_early_exit(int argc, char** argv);
 
-// Writes the usage: every form of the command line, one a line.
-void tonebrook_print_usage(std::FILE* out);
-
 // Writes the whole help: the usage, then every option of the table.
 void tonebrook_print_help(std::FILE* out);
