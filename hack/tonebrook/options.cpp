@@ -68,8 +68,9 @@ bool set_command(COMMAND_LINE* line, const char*, std::string*) {
 
 bool set_seconds(COMMAND_LINE* line, const char* value, std::string* error) {
   if (parse_seconds(value, &line->seconds)) return true;
-  return refuse(error, std::string("--seconds wants a number of seconds above 0 in decimal digits, such as 2.5, not '") +
-                           value + "'");
+  return refuse(error,
+                std::string("--seconds wants a number of seconds above 0 in decimal digits, such as 2.5, not '") +
+                    value + "'");
 }
 
 bool set_rate(COMMAND_LINE* line, const char* value, std::string* error) {

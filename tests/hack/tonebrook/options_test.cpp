@@ -11,8 +11,8 @@
 #include "hack/tonebrook/share.h"
 #include "support/wav_file.h"
 
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
 using ::testing::StartsWith;
 
 namespace {
@@ -39,7 +39,7 @@ std::string parse(std::vector<std::string> args, COMMAND_LINE* line) {
 
 TEST(CommandLine, WhatEachCommandLineDoesAndSays) {
   // status -1: the live player goes on, having said `says` on standard
-  // error; 0: `says` is in what standard output shows; 2: refused, with
+  // error; 0: standard output matches `says`; 2: refused, with
   // `says` and the usage on standard error. None of these runs a tool.
   struct Case {
     std::vector<std::string> args;
@@ -56,7 +56,7 @@ TEST(CommandLine, WhatEachCommandLineDoesAndSays) {
       {{"--", "--render", "-x"}, -1, ""},
       {{"--help"}, 0, "usage: tonebrook "},
       {{"tune.txt", "-h"}, 0, "\nOptions:\n"},
-      {{"--render", "a.wav", "--version", "--frob"}, 0, "tonebrook 0."},
+      {{"--render", "a.wav", "--version", "--frob"}, 0, "^tonebrook [0-9]+\\.[0-9]+\\.[0-9]+\n$"},
       {{"--Render", "x"}, 2, "unknown option '--Render'"},
       {{"-r", "x"}, 2, "unknown option '-r'"},
       {{"tune.txt", "-1"}, 2, "unknown option '-1'"},
@@ -92,7 +92,7 @@ TEST(CommandLine, WhatEachCommandLineDoesAndSays) {
       EXPECT_EQ(err.substr(0, std::strlen(c.says)), c.says) << line;
       EXPECT_EQ(err.empty(), *c.says == '\0') << line;
     } else if (c.status == 0) {
-      EXPECT_THAT(out, HasSubstr(c.says)) << line;
+      EXPECT_THAT(out, ContainsRegex(c.says)) << line;
     } else {
       EXPECT_THAT(err, StartsWith("tonebrook: ")) << line;
       EXPECT_THAT(err.substr(0, err.find('\n')), HasSubstr(c.says)) << line;
@@ -100,36 +100,33 @@ TEST(CommandLine, WhatEachCommandLineDoesAndSays) {
       EXPECT_EQ(out, "") << line;
     }
   }
-  Argv version({"--version"});
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(tonebrook_early_exit(version.argc(), version.pointers.data()), 0);
-  EXPECT_THAT(::testing::internal::GetCapturedStdout(), MatchesRegex("tonebrook [0-9]+\\.[0-9]+\\.[0-9]+\n"));
 }
 
 // A field of a command line, "null" when not given.
-std::string text(const char* field) { return field ? field : "null"; }
+std::string given(const char* field) { return field ? field : "null"; }
 
 TEST(CommandLine, WhatItAsksFor) {
   COMMAND_LINE r;
   ASSERT_EQ(parse({"t.txt", "22050"}, &r), "");
-  EXPECT_EQ(std::tuple(r.command, text(r.tune_file), r.rate, text(r.rate_refused)),
+  EXPECT_EQ(std::tuple(r.command, given(r.tune_file), r.rate, given(r.rate_refused)),
             std::tuple(COMMAND::kPlayer, "t.txt", 22050u, "null"));
   ASSERT_EQ(parse({"--", "-t.txt", "-1"}, &r), "");  // a rate the player refuses, and says so
-  EXPECT_EQ(std::tuple(text(r.tune_file), r.rate, text(r.rate_refused)), std::tuple("-t.txt", 44100u, "-1"));
+  EXPECT_EQ(std::tuple(given(r.tune_file), r.rate, given(r.rate_refused)), std::tuple("-t.txt", 44100u, "-1"));
   ASSERT_EQ(parse({"--render", "a.wav", "t.txt"}, &r), "");
-  EXPECT_EQ(std::tuple(r.command, text(r.render_path), text(r.tune_file), r.rate, r.frames),
+  EXPECT_EQ(std::tuple(r.command, given(r.render_path), given(r.tune_file), r.rate, r.frames),
             std::tuple(COMMAND::kTool, "a.wav", "t.txt", 44100u, uint64_t{1323000}));
   ASSERT_EQ(parse({"t.txt", "--rate", "8000", "--picture", "p.png", "--seconds", "2.5"}, &r), "");
-  EXPECT_EQ(std::tuple(text(r.picture_path), text(r.render_path), r.rate, r.frames),
+  EXPECT_EQ(std::tuple(given(r.picture_path), given(r.render_path), r.rate, r.frames),
             std::tuple("p.png", "null", 8000u, uint64_t{20000}));
   ASSERT_EQ(parse({"--render", "-", "--", "--odd.txt"}, &r), "");
-  EXPECT_EQ(std::tuple(text(r.render_path), text(r.tune_file)), std::tuple("-", "--odd.txt"));
+  EXPECT_EQ(std::tuple(given(r.render_path), given(r.tune_file)), std::tuple("-", "--odd.txt"));
   ASSERT_EQ(parse({"--text", "compiled!a"}, &r), "");
-  EXPECT_EQ(std::tuple(r.command, text(r.text_url)), std::tuple(COMMAND::kTool, "compiled!a"));
+  EXPECT_EQ(std::tuple(r.command, given(r.text_url)), std::tuple(COMMAND::kTool, "compiled!a"));
   EXPECT_EQ(parse({"--render", "a.wav", "--seconds", "24347", "t.txt"}, &r), "");
 
   // --seconds: a plain decimal number above 0.
-  for (const char* s : {"2.5", "30", ".5", "3.", "007"}) EXPECT_EQ(parse({"--picture", "p.png", "--seconds", s, "t"}, &r), "") << s;
+  for (const char* s : {"2.5", "30", ".5", "3.", "007"})
+    EXPECT_EQ(parse({"--picture", "p.png", "--seconds", s, "t"}, &r), "") << s;
   for (const char* s : {"0", "0.0", "-1", "abc", "3s", "nan", "inf", "1e3", "0x10", "1e999", " 3", "+3", "2.5.1", ".",
                         "1,5"})
     EXPECT_THAT(parse({"--render", "a.wav", "--seconds", s, "t.txt"}, &r), HasSubstr("wants a number of seconds")) << s;
