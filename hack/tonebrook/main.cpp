@@ -1,4 +1,5 @@
 #include "framework/core/kel.h"
+#include "hack/tonebrook/options.h"
 #include "hack/tonebrook/tonebrook.h"
 
 int main(int argc, char** argv) {

@@ -2,80 +2,213 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <array>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <system_error>
 
 #include "framework/core/log.h"
 #include "hack/tonebrook/out_file.h"
 #include "hack/tonebrook/picture.h"
 #include "hack/tonebrook/render.h"
 #include "hack/tonebrook/share.h"
-#include "hack/tonebrook/tonebrook.h"
 #include "keltoolkit/skreelplayer/skreel.h"
+
+#ifndef TONEBROOK_VERSION
+#define TONEBROOK_VERSION "unknown"
+#endif
 
 namespace {
 
 constexpr unsigned kLowestRate = TONEBROOK_LOWEST_RATE;
 constexpr unsigned kHighestRate = TONEBROOK_HIGHEST_RATE;
 
-constexpr const char* kHelp =
-    "usage: tonebrook FILE [RATE]\n"
-    "       tonebrook --render OUT.wav [--picture OUT.png] [--seconds N] [--rate R] FILE\n"
-    "       tonebrook --picture OUT.png [--seconds N] [--rate R] FILE\n"
-    "       tonebrook --url FILE\n"
-    "       tonebrook --text URL\n"
-    "       tonebrook --help | -h\n"
-    "       tonebrook --version\n"
-    "Plays the bytebeat tune in FILE and plays it anew whenever FILE is saved.\n"
-    "RATE is the sound device's sample rate in Hz (default 44100).\n"
-    "\n"
-    "Options:\n"
-    "  --render OUT.wav   write N seconds of the tune to OUT.wav, 16-bit stereo PCM,\n"
-    "                     sample for sample as the player plays it, at once\n"
-    "  --picture OUT.png  draw the first N seconds: envelope above spectrogram\n"
-    "  --seconds N        how much to render or draw, in seconds (default 30)\n"
-    "  --rate R           the rendering's sample rate in Hz, 8000 to 192000\n"
-    "                     (default 44100)\n"
-    "  --url FILE         print the tune's URL text (compiled!...)\n"
-    "  --text URL         print the readable listing of URL text: a tune file\n"
-    "  -h, --help         print this help\n"
-    "  --version          print the version\n"
-    "\n"
-    "Exit status: 0 done; 1 the tune does not compile, a file cannot be read or\n"
-    "written, or the rendering was interrupted; 2 the command line is wrong.\n";
+// Sets `error` and gives false.
+bool refuse(std::string* error, std::string why) {
+  *error = std::move(why);
+  return false;
+}
 
-constexpr std::array<std::string_view, 6> kToolOptions = {"--render", "--picture", "--seconds",
-                                                          "--rate",   "--url",     "--text"};
+bool all_digits(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
-// Seconds: a finite number above 0, written with digits and perhaps a
-// point and an exponent, and nothing before or after it.
+// Seconds: a plain decimal number above 0, digits with perhaps one point
+// ("30", "2.5", ".5"): no sign, exponent, hexadecimal, inf or nan, and
+// nothing before or after it. Read the same in every locale.
 bool parse_seconds(const char* s, double* out) {
-  if (!((*s >= '0' && *s <= '9') || *s == '.')) return false;
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(s, &end);
-  if (*end != '\0' || errno != 0 || !std::isfinite(v) || !(v > 0)) return false;
+  const std::string_view text = s;
+  const std::size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? "" : text.substr(point + 1);
+  if ((whole.empty() && fraction.empty()) || !all_digits(whole) || !all_digits(fraction)) return false;
+  double v = 0;
+  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+  if (status != std::errc() || end != text.data() + text.size() || !(v > 0)) return false;
   *out = v;
   return true;
 }
 
-// A rate: decimal digits only, within the range the player takes.
-bool parse_rate(const char* s, unsigned* out) {
-  const long v = tonebrook_parse_rate(s);
-  if (v < static_cast<long>(kLowestRate)) return false;
-  *out = static_cast<unsigned>(v);
+// What the options set. Each takes the value as given (null for a flag).
+template <const char* COMMAND_LINE::*Field>
+bool set_argument(COMMAND_LINE* line, const char* value, std::string*) {
+  line->*Field = value;
   return true;
 }
 
-// Sets `error` and gives false.
-bool refuse(std::string* error, const std::string& why) {
-  *error = why;
-  return false;
+template <COMMAND Command>
+bool set_command(COMMAND_LINE* line, const char*, std::string*) {
+  line->command = Command;
+  return true;
+}
+
+bool set_seconds(COMMAND_LINE* line, const char* value, std::string* error) {
+  if (parse_seconds(value, &line->seconds)) return true;
+  return refuse(error,
+                std::string("--seconds wants a number of seconds above 0 in decimal digits, such as 2.5, not '") +
+                    value + "'");
+}
+
+bool set_rate(COMMAND_LINE* line, const char* value, std::string* error) {
+  const long v = tonebrook_parse_rate(value);
+  if (v >= static_cast<long>(kLowestRate)) {
+    line->rate = static_cast<unsigned>(v);
+    return true;
+  }
+  return refuse(error, "--rate wants a whole number of Hz from " + std::to_string(kLowestRate) + " to " +
+                           std::to_string(kHighestRate) + ", not '" + value + "'");
+}
+
+// Every option, in the order --help lists them.
+constexpr std::array kOptions = {
+    OPTION{"--render", "", "OUT.wav", OPTION_USE::kTool,
+           "write N seconds of the tune to OUT.wav, 16-bit stereo PCM,\n"
+           "sample for sample as the player plays it, at once",
+           set_argument<&COMMAND_LINE::render_path>},
+    OPTION{"--picture", "", "OUT.png", OPTION_USE::kTool, "draw the first N seconds: envelope above spectrogram",
+           set_argument<&COMMAND_LINE::picture_path>},
+    OPTION{"--seconds", "", "N", OPTION_USE::kTool,
+           "how much to render or draw, in seconds: a decimal number\n"
+           "such as 2.5 (default 30)",
+           set_seconds},
+    OPTION{"--rate", "", "R", OPTION_USE::kTool,
+           "the rendering's sample rate in Hz, 8000 to 192000\n"
+           "(default 44100)",
+           set_rate},
+    OPTION{"--url", "", "FILE", OPTION_USE::kTool, "print the tune's URL text (compiled!...)",
+           set_argument<&COMMAND_LINE::url_file>},
+    OPTION{"--text", "", "URL", OPTION_USE::kTool, "print the readable listing of URL text: a tune file",
+           set_argument<&COMMAND_LINE::text_url>},
+    OPTION{"--help", "-h", "", OPTION_USE::kAlone, "print this help", set_command<COMMAND::kHelp>},
+    OPTION{"--version", "", "", OPTION_USE::kAlone, "print the version", set_command<COMMAND::kVersion>},
+};
+
+// Every name is "--" and a word, every short form '-' and a letter, and no
+// two rows answer to the same argument.
+constexpr bool options_are_apart() {
+  for (std::size_t i = 0; i < kOptions.size(); ++i) {
+    const OPTION& a = kOptions[i];
+    if (a.name.size() < 3 || !a.name.starts_with("--") || a.name[2] == '-') return false;
+    if (!a.alias.empty() && (a.alias.size() != 2 || a.alias[0] != '-' || a.alias[1] == '-')) return false;
+    for (std::size_t j = i + 1; j < kOptions.size(); ++j) {
+      const OPTION& b = kOptions[j];
+      if (a.name == b.name || (!a.alias.empty() && a.alias == b.alias)) return false;
+    }
+  }
+  return true;
+}
+static_assert(options_are_apart());
+
+// The tools' forms of the command line, after "tonebrook ": they say which
+// options go together. The live player's form and those of the options
+// that go alone are made from the table.
+constexpr std::array<std::string_view, 4> kToolForms = {
+    "--render OUT.wav [--picture OUT.png] [--seconds N] [--rate R] FILE",
+    "--picture OUT.png [--seconds N] [--rate R] FILE",
+    "--url FILE",
+    "--text URL",
+};
+
+constexpr const char* kAbout =
+    "Plays the bytebeat tune in FILE and plays it anew whenever FILE is saved.\n"
+    "RATE is the sound device's sample rate in Hz (default 44100).\n"
+    "\n"
+    "Options:\n";
+
+constexpr const char* kAfterOptions =
+    "\n"
+    "Options may stand before or after FILE. An argument that starts with -\n"
+    "and is not one of them is refused. After --, every argument is a file, so\n"
+    "a tune whose name starts with - plays too: tonebrook -- -tune.txt\n"
+    "\n"
+    "Exit status: 0 done; 1 the tune does not compile, a file cannot be read or\n"
+    "written, or the rendering was interrupted; 2 the command line is wrong.\n";
+
+const OPTION* find_option(std::string_view arg) {
+  for (const OPTION& option : kOptions)
+    if (arg == option.name || (!option.alias.empty() && arg == option.alias)) return &option;
+  return nullptr;
+}
+
+// The row of the option called `name`; kOptions.size() when there is none.
+constexpr std::size_t index_of(std::string_view name) {
+  for (std::size_t i = 0; i < kOptions.size(); ++i)
+    if (kOptions[i].name == name) return i;
+  return kOptions.size();
+}
+constexpr std::size_t kSecondsRow = index_of("--seconds");
+constexpr std::size_t kRateRow = index_of("--rate");
+static_assert(kSecondsRow < kOptions.size() && kRateRow < kOptions.size());
+
+// How --help shows an option: "--render OUT.wav", "-h, --help".
+std::string label_of(const OPTION& option) {
+  std::string label;
+  if (!option.alias.empty()) label.append(option.alias).append(", ");
+  label.append(option.name);
+  if (!option.value.empty()) label.append(" ").append(option.value);
+  return label;
+}
+
+// How a form of the command line shows it: "--render OUT.wav", "--help | -h".
+std::string form_of(const OPTION& option) {
+  std::string form(option.name);
+  if (!option.value.empty()) form.append(" ").append(option.value);
+  if (!option.alias.empty()) form.append(" | ").append(option.alias);
+  return form;
+}
+
+std::string usage_text() {
+  std::string player = "tonebrook";
+  for (const OPTION& option : kOptions)
+    if (option.use == OPTION_USE::kPlayer) player.append(" [").append(form_of(option)).append("]");
+  player.append(" FILE [RATE]");
+  std::string text = "usage: " + player + "\n";
+  for (std::string_view form : kToolForms) text.append("       tonebrook ").append(form).append("\n");
+  for (const OPTION& option : kOptions)
+    if (option.use == OPTION_USE::kAlone) text.append("       tonebrook ").append(form_of(option)).append("\n");
+  return text;
+}
+
+std::string help_text() {
+  std::string text = usage_text() + kAbout;
+  std::size_t width = 0;
+  for (const OPTION& option : kOptions) width = std::max(width, label_of(option).size());
+  width += 2;
+  for (const OPTION& option : kOptions) {
+    std::string label = label_of(option);
+    label.resize(width, ' ');
+    text.append("  ").append(label);
+    for (const char c : option.help) {
+      text.push_back(c);
+      if (c == '\n') text.append(width + 2, ' ');
+    }
+    text.push_back('\n');
+  }
+  return text + kAfterOptions;
 }
 
 // The log writes to standard error for the life of the object.
@@ -118,27 +251,27 @@ class StopOnSignals {
   struct sigaction old_term_ {};
 };
 
-int cannot_write(const std::string& path, const std::string& why) {
-  std::fprintf(stderr, "tonebrook: cannot write '%s': %s\n", path.c_str(), why.c_str());
+int cannot_write(const char* path, const std::string& why) {
+  std::fprintf(stderr, "tonebrook: cannot write '%s': %s\n", path, why.c_str());
   return kExitFailed;
 }
 
-int run_render(const TOOL_REQUEST& req) {
+int run_render(const COMMAND_LINE& req) {
   std::string text, error;
   bool cut = false;
-  if (!tune_read(req.tune_file.c_str(), &text, &cut, &error)) {
-    std::fprintf(stderr, "tonebrook: cannot read '%s': %s\n", req.tune_file.c_str(), error.c_str());
+  if (!tune_read(req.tune_file, &text, &cut, &error)) {
+    std::fprintf(stderr, "tonebrook: cannot read '%s': %s\n", req.tune_file, error.c_str());
     return kExitFailed;
   }
   if (cut)
     std::fprintf(stderr, "tonebrook: only the first %zu bytes of '%s' are used, as the player uses them\n",
-                 kTuneTextLimit, req.tune_file.c_str());
-  const char* compiled = tune_compile(text.c_str(), req.tune_file.c_str());
+                 kTuneTextLimit, req.tune_file);
+  const char* compiled = tune_compile(text.c_str(), req.tune_file);
   if (!compiled) return kExitFailed;
   const std::string url = compiled;
 
-  const bool want_wav = !req.render_path.empty();
-  const bool want_png = !req.picture_path.empty();
+  const bool want_wav = req.render_path != nullptr;
+  const bool want_png = req.picture_path != nullptr;
   WavWriter wav;
   if (want_wav && !wav.open(req.render_path, req.rate)) return cannot_write(req.render_path, wav.error());
   ReplacingFile png;
@@ -188,99 +321,158 @@ int run_render(const TOOL_REQUEST& req) {
   return kExitDone;
 }
 
-}  // namespace
-
-bool tonebrook_is_tool_option(const char* arg) {
-  if (!arg) return false;
-  for (std::string_view name : kToolOptions)
-    if (name == arg) return true;
-  return false;
+int run_tools(const COMMAND_LINE& line) {
+  LogToStandardError log_aside;
+  if (line.url_file) return share_url(line.url_file, stdout);
+  if (line.text_url) return share_text(line.text_url, stdout);
+  return run_render(line);
 }
 
-bool tonebrook_parse_tools(int argc, char** argv, TOOL_REQUEST* request, std::string* error) {
-  TOOL_REQUEST req;
-  bool seen_seconds = false, seen_rate = false, only_files = false;
-  std::array<bool, kToolOptions.size()> seen{};
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (only_files || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (!req.tune_file.empty()) return refuse(error, "one tune file at a time ('" + req.tune_file + "' and '" +
-                                                           std::string(arg) + "')");
-      req.tune_file = std::string(arg);
-      continue;
-    }
-    if (arg == "--") {
-      only_files = true;
-      continue;
-    }
-    std::size_t which = kToolOptions.size();
-    for (std::size_t k = 0; k < kToolOptions.size(); ++k)
-      if (kToolOptions[k] == arg) which = k;
-    if (which == kToolOptions.size()) return refuse(error, "unknown option '" + std::string(arg) + "'");
-    if (seen[which]) return refuse(error, std::string(arg) + " is given twice");
-    seen[which] = true;
-    if (i + 1 >= argc) return refuse(error, std::string(arg) + " needs a value");
-    const char* value = argv[++i];
-    if (arg == "--render") {
-      req.render_path = value;
-    } else if (arg == "--picture") {
-      req.picture_path = value;
-    } else if (arg == "--url") {
-      req.url_file = value;
-    } else if (arg == "--text") {
-      req.text_url = value;
-    } else if (arg == "--seconds") {
-      seen_seconds = true;
-      if (!parse_seconds(value, &req.seconds))
-        return refuse(error, std::string("--seconds wants a number of seconds above 0, not '") + value + "'");
-    } else {
-      seen_rate = true;
-      if (!parse_rate(value, &req.rate))
-        return refuse(error, "--rate wants a whole number of Hz from " + std::to_string(kLowestRate) + " to " +
-                                 std::to_string(kHighestRate) + ", not '" + value + "'");
-    }
-  }
-
-  const bool rendering = !req.render_path.empty() || !req.picture_path.empty();
-  const bool sharing = !req.url_file.empty() || !req.text_url.empty();
+// The checks that concern the tools' options together.
+bool check_tools(const COMMAND_LINE& line, std::span<const bool> given, std::string* error) {
+  const bool rendering = line.render_path || line.picture_path;
+  const bool sharing = line.url_file || line.text_url;
   if (sharing) {
-    if (rendering || seen_seconds || seen_rate || !req.tune_file.empty() ||
-        (!req.url_file.empty() && !req.text_url.empty()))
+    if (rendering || given[kSecondsRow] || given[kRateRow] || line.tune_file ||
+        (line.url_file && line.text_url))
       return refuse(error, "--url and --text go alone: tonebrook --url FILE, tonebrook --text URL");
-  } else if (!rendering) {
-    return refuse(error, "--seconds and --rate go with --render or --picture");
-  } else {
-    if (req.tune_file.empty()) return refuse(error, "which tune? the tune file comes last");
-    if (req.render_path == req.picture_path) return refuse(error, "--render and --picture need two different files");
-    const double frames = std::round(req.seconds * req.rate);
-    char why[160];
-    if (frames < 1) {
-      std::snprintf(why, sizeof why, "--seconds %g is less than one sample at %u Hz", req.seconds, req.rate);
-      return refuse(error, why);
-    }
-    if (frames > static_cast<double>(kWavMaxFrames)) {
-      std::snprintf(why, sizeof why, "%g seconds at %u Hz do not fit in a WAV file (%.0f seconds at most)",
-                    req.seconds, req.rate, std::floor(static_cast<double>(kWavMaxFrames) / req.rate));
-      return refuse(error, why);
-    }
-    req.frames = static_cast<uint64_t>(frames);
+    return true;
   }
-  *request = std::move(req);
+  if (!rendering) return refuse(error, "--seconds and --rate go with --render or --picture");
+  if (!line.tune_file) return refuse(error, "which tune? the tune file comes last");
+  if (line.render_path && line.picture_path && std::strcmp(line.render_path, line.picture_path) == 0)
+    return refuse(error, "--render and --picture need two different files");
   return true;
 }
 
-int tonebrook_run_tools(int argc, char** argv) {
-  if (argc < 2 || !tonebrook_is_tool_option(argv[1])) return -1;
-  TOOL_REQUEST req;
-  std::string error;
-  if (!tonebrook_parse_tools(argc, argv, &req, &error)) {
-    std::fprintf(stderr, "tonebrook: %s\n(tonebrook --help lists the options)\n", error.c_str());
-    return kExitUsage;
+// The frames that --seconds asks for at the rendering's rate, as long as a
+// WAV file holds them.
+bool count_frames(COMMAND_LINE* line, std::string* error) {
+  const double frames = std::round(line->seconds * line->rate);
+  char why[160];
+  if (frames < 1) {
+    std::snprintf(why, sizeof why, "--seconds %g is less than one sample at %u Hz", line->seconds, line->rate);
+    return refuse(error, why);
   }
-  LogToStandardError log_aside;
-  if (!req.url_file.empty()) return share_url(req.url_file.c_str(), stdout);
-  if (!req.text_url.empty()) return share_text(req.text_url.c_str(), stdout);
-  return run_render(req);
+  if (frames > static_cast<double>(kWavMaxFrames)) {
+    std::snprintf(why, sizeof why, "%g seconds at %u Hz do not fit in a WAV file (%.0f seconds at most)",
+                  line->seconds, line->rate, std::floor(static_cast<double>(kWavMaxFrames) / line->rate));
+    return refuse(error, why);
+  }
+  line->frames = static_cast<uint64_t>(frames);
+  return true;
 }
 
-void tonebrook_print_help(std::FILE* out) { std::fputs(kHelp, out); }
+}  // namespace
+
+std::span<const OPTION> tonebrook_options() { return kOptions; }
+
+long tonebrook_parse_rate(const char* text) {
+  if (text == nullptr || *text == '\0') return -1;
+  long value = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return -1;
+    value = value * 10 + (*p - '0');
+    if (value > static_cast<long>(kHighestRate)) return -1;
+  }
+  return value;
+}
+
+bool tonebrook_parse_command_line(int argc, char** argv, COMMAND_LINE* out, std::string* error) {
+  COMMAND_LINE line;
+  std::array<bool, kOptions.size()> given{};
+  const OPTION* tool = nullptr;    // the first of the tools' options given
+  const OPTION* player = nullptr;  // the first of the live player's
+  // The arguments that are not options: FILE, then the player's RATE.
+  std::array<const char*, 2> plain{};
+  std::size_t plain_count = 0;
+  bool options_ended = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (!options_ended && arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      if (plain_count < plain.size()) plain[plain_count] = argv[i];
+      ++plain_count;
+      continue;
+    }
+    const OPTION* option = find_option(arg);
+    if (option == nullptr) return refuse(error, "unknown option '" + std::string(arg) + "'");
+    const std::string name(option->name);
+    bool& was_given = given[static_cast<std::size_t>(option - kOptions.data())];
+    if (was_given) return refuse(error, name + " is given twice");
+    was_given = true;
+    const char* value = nullptr;
+    if (!option->value.empty()) {
+      if (i + 1 >= argc) return refuse(error, name + " needs a value: " + name + " " + std::string(option->value));
+      value = argv[++i];
+      if (*value == '\0') return refuse(error, name + " " + std::string(option->value) + ": the argument is empty");
+    }
+    if (!option->set(&line, value, error)) return false;
+    switch (option->use) {
+      case OPTION_USE::kAlone:
+        *out = line;
+        return true;
+      case OPTION_USE::kTool:
+        if (!tool) tool = option;
+        break;
+      case OPTION_USE::kPlayer:
+        if (!player) player = option;
+        break;
+    }
+  }
+
+  line.tune_file = plain[0];
+  if (line.tune_file && *line.tune_file == '\0') return refuse(error, "the tune file's name is empty");
+  if (tool) {
+    if (player)
+      return refuse(error, std::string(player->name) + " goes with the live player, not with " +
+                               std::string(tool->name));
+    if (plain_count > 1)
+      return refuse(error, std::string("one tune file at a time ('") + plain[0] + "' and '" + plain[1] + "')");
+    line.command = COMMAND::kTool;
+    if (!check_tools(line, given, error)) return false;
+    if (line.render_path || line.picture_path) {
+      if (!count_frames(&line, error)) return false;
+    }
+  } else if (plain_count > 1) {
+    // RATE: a rate that is not one the player takes is said by the player,
+    // which plays on at the default rate.
+    const long rate = tonebrook_parse_rate(plain[1]);
+    if (rate != 0 && rate < static_cast<long>(kLowestRate))
+      line.rate_refused = plain[1];
+    else if (rate != 0)
+      line.rate = static_cast<unsigned>(rate);
+  }
+  *out = line;
+  return true;
+}
+
+int tonebrook_early_exit(int argc, char** argv) {
+  COMMAND_LINE line;
+  std::string error;
+  if (!tonebrook_parse_command_line(argc, argv, &line, &error)) {
+    std::fprintf(stderr, "tonebrook: %s\n%s(tonebrook --help lists the options)\n", error.c_str(),
+                 usage_text().c_str());
+    return kExitUsage;
+  }
+  switch (line.command) {
+    case COMMAND::kHelp:
+      tonebrook_print_help(stdout);
+      return kExitDone;
+    case COMMAND::kVersion:
+      std::fputs("tonebrook " TONEBROOK_VERSION "\n", stdout);
+      return kExitDone;
+    case COMMAND::kTool:
+      // Rendering, the picture and the share text run to the end here.
+      return run_tools(line);
+    case COMMAND::kPlayer:
+      break;
+  }
+  if (line.tune_file == nullptr) std::fputs(usage_text().c_str(), stderr);
+  return -1;
+}
+
+void tonebrook_print_help(std::FILE* out) { std::fputs(help_text().c_str(), out); }

@@ -1,7 +1,15 @@
-// The options that make tonebrook a tool rather than a player: rendering
-// to WAV, the picture of the sound, and the tune's share text. They run to
-// the end without the runtime, a sound device or a video driver, and say
-// what went wrong through the exit status:
+// tonebrook's command line: one table of options, from which the parser
+// reads every argument and --help writes its list, and the tools that some
+// of those options make of tonebrook. A command line is the live player's
+// (`tonebrook FILE [RATE]`) unless it names one of the tools' options
+// (--render, --picture, --url, --text and their companions); --help and
+// --version end the program wherever they stand. An argument that starts
+// with '-' and is not in the table is a usage error, except "-" alone
+// (an ordinary argument); after "--" every argument is an ordinary one, so
+// a tune file whose name starts with '-' can still be named.
+//
+// The tools run to the end without the runtime, a sound device or a video
+// driver, and say what went wrong through the exit status:
 //   0  done;
 //   1  the tune does not compile, or a file cannot be read or written;
 //   2  the command line is wrong.
@@ -13,37 +21,95 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
+#include <string_view>
 
-// Exit statuses of the tools.
+// Exit statuses of the tools, and of a wrong command line.
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// What the command line asks for.
-struct TOOL_REQUEST {
-  std::string render_path;   // --render OUT.wav
-  std::string picture_path;  // --picture OUT.png
-  std::string url_file;      // --url FILE
-  std::string text_url;      // --text URL
-  std::string tune_file;     // FILE, for --render and --picture
-  double seconds = 30.0;     // --seconds N
-  unsigned rate = 44100;     // --rate R
-  uint64_t frames = 0;       // seconds at rate, rounded
+// The sample rates the player and its tools take, in Hz, and the one they
+// use when none is given.
+inline constexpr unsigned TONEBROOK_LOWEST_RATE = 8000;
+inline constexpr unsigned TONEBROOK_HIGHEST_RATE = 192000;
+inline constexpr unsigned TONEBROOK_DEFAULT_RATE = 44100;
+
+// What a whole command line asks for.
+enum class COMMAND {
+  kPlayer,   // the live player: tonebrook [OPTIONS] FILE [RATE]
+  kTool,     // one of the tools, which does one thing and exits
+  kHelp,     // --help, -h
+  kVersion,  // --version
 };
 
-// True when `arg` (argv[1]) is one of the tools' options, so that the
-// command line is theirs and not the live player's.
-bool tonebrook_is_tool_option(const char* arg);
+// A command line as read. The strings point into the argv that was read
+// (they live as long as it does); null means not given.
+struct COMMAND_LINE {
+  COMMAND command = COMMAND::kPlayer;
+  const char* tune_file = nullptr;  // FILE, of the player and of the tools
+  unsigned rate = TONEBROOK_DEFAULT_RATE;  // the device's (RATE) or the rendering's (--rate R)
+  // The live player's RATE when it is not a rate it takes: the player says
+  // so and opens the device at the default rate. Null otherwise.
+  const char* rate_refused = nullptr;
 
-// Reads a tools command line (argv[1] is one of their options). Returns
-// true with `request` filled in, or false with the reason in `error`.
-bool tonebrook_parse_tools(int argc, char** argv, TOOL_REQUEST* request, std::string* error);
+  // The tools'.
+  const char* render_path = nullptr;   // --render OUT.wav
+  const char* picture_path = nullptr;  // --picture OUT.png
+  const char* url_file = nullptr;      // --url FILE
+  const char* text_url = nullptr;      // --text URL
+  double seconds = 30.0;               // --seconds N
+  uint64_t frames = 0;                 // seconds at rate, rounded
+};
 
-// Runs what the command line asks for. Returns -1 when argv[1] is not one
-// of the tools' options (the live player takes the command line), and the
-// exit status otherwise.
-int tonebrook_run_tools(int argc, char** argv);
+// Which command line an option belongs to.
+enum class OPTION_USE {
+  kAlone,   // ends the program at once, whatever else is given
+  kPlayer,  // goes with the live player only
+  kTool,    // makes the command line a tool's
+};
 
-// Writes the whole help: every form of the command line and every option.
+// One row of the table. Adding an option is adding a row: the parser, the
+// usage lines of the live player and --help read it from here (the tools'
+// forms of the command line are written out in options.cpp, since they say
+// which options go together). The README's and the manual page's option
+// lists are checked against the table.
+struct OPTION {
+  std::string_view name;   // "--render"
+  std::string_view alias;  // a short form ("-h"), or empty
+  std::string_view value;  // the value's name in the help ("OUT.wav"); empty for a flag
+  OPTION_USE use;
+  std::string_view help;   // the help's description, lines apart by '\n'
+  // What it sets: stores `value` (null for a flag) in `line`. Returns false
+  // with the reason in `error` when the value is not one the option takes.
+  // An empty value is refused before this is called.
+  bool (*set)(COMMAND_LINE* line, const char* value, std::string* error);
+};
+
+// The table, in the order --help lists it. Static storage.
+std::span<const OPTION> tonebrook_options();
+
+// Reads a command line (argv[0] is the program's name). Returns true with
+// `line` filled in, or false with the reason in `error` (a usage error).
+// Pure: prints nothing. Reads the player's RATE as the player takes it: a
+// RATE that is not a rate from TONEBROOK_LOWEST_RATE to
+// TONEBROOK_HIGHEST_RATE in decimal digits (or "0") is no usage error, it
+// sets `rate_refused`; arguments after RATE are ignored.
+bool tonebrook_parse_command_line(int argc, char** argv, COMMAND_LINE* line, std::string* error);
+
+// Reads a rate argument: decimal digits only, no sign, no wrap-round.
+// Returns the rate, 0 for "0" (the default), or -1 for anything else, a
+// number above TONEBROOK_HIGHEST_RATE included. `text` may be null (-1).
+long tonebrook_parse_rate(const char* text);
+
+// Handles the command lines that end the program before the runtime
+// starts: a usage error (the reason and the usage on standard error,
+// returns 2), --help and --version (on standard output, returns 0), and
+// the tools (runs them and returns their exit status). Returns -1 for the
+// live player's command line, after printing the usage on standard error
+// when it names no FILE (the player then runs without a tune).
+int tonebrook_early_exit(int argc, char** argv);
+
+// Writes the whole help: the usage, then every option of the table.
 void tonebrook_print_help(std::FILE* out);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "framework/core/kel.h"
@@ -20,21 +21,13 @@
 #include "hack/tonebrook/share.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
-#ifndef TONEBROOK_VERSION
-#define TONEBROOK_VERSION "unknown"
-#endif
-
 const char* music_file = nullptr;
 STATE main_state = {nullptr, update, nullptr, nullptr};
 
 namespace {
 
-constexpr const char* kUsage = "usage: tonebrook FILE [RATE]\n";
-constexpr unsigned kDefaultRate = 44100;
 constexpr unsigned kWatchEvery = 16;  // logic updates between looks at the file
 constexpr unsigned kTextCapacity = kTuneTextLimit + 1;
-constexpr unsigned kLowestRate = TONEBROOK_LOWEST_RATE;
-constexpr unsigned kHighestRate = TONEBROOK_HIGHEST_RATE;
 
 // A handed-over URL text must stay unchanged until the audio side is done
 // with it, but the encoder reuses one buffer for every call. The player
@@ -129,17 +122,6 @@ void on_quit_signal(int) {
 
 }  // namespace
 
-long tonebrook_parse_rate(const char* text) {
-  if (text == nullptr || *text == '\0') return -1;
-  long value = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return -1;
-    value = value * 10 + (*p - '0');
-    if (value > static_cast<long>(kHighestRate)) return -1;
-  }
-  return value;
-}
-
 void tonebrook_quit_on_signals() {
   for (const int sig : {SIGINT, SIGTERM}) {
     struct sigaction was {};
@@ -154,23 +136,6 @@ void tonebrook_quit_on_signals() {
   }
 }
 
-int tonebrook_early_exit(int argc, char** argv) {
-  if (argc < 2) {
-    std::fputs(kUsage, stderr);
-    return -1;
-  }
-  if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
-    tonebrook_print_help(stdout);
-    return 0;
-  }
-  if (std::strcmp(argv[1], "--version") == 0) {
-    std::fputs("tonebrook " TONEBROOK_VERSION "\n", stdout);
-    return 0;
-  }
-  // Rendering, the picture and the share text run to the end here.
-  return tonebrook_run_tools(argc, argv);
-}
-
 void tonebrook_prefer_dummy_video() {
   // Without a window of its own to open, SDL would otherwise pick a text-mode
   // driver on a console and take over the terminal.
@@ -178,24 +143,20 @@ void tonebrook_prefer_dummy_video() {
 }
 
 int app_init(int argc, char** argv) {
-  unsigned rate = 0;
   kel_log("argc %d\n", argc);
-  if (argc > 1) music_file = argv[1];
-  if (argc > 2) {
-    // Digits only: a sign, a unit or a number past 32 bits is refused
-    // rather than read in part or wrapped round.
-    const long parsed = tonebrook_parse_rate(argv[2]);
-    if (parsed != 0 && (parsed < static_cast<long>(kLowestRate) || parsed > static_cast<long>(kHighestRate))) {
-      std::fprintf(stderr, "tonebrook: a rate of %s Hz is outside %u to %u; using %u Hz\n", argv[2], kLowestRate,
-                   kHighestRate, kDefaultRate);
-    } else {
-      rate = static_cast<unsigned>(parsed);
-    }
+  COMMAND_LINE line;
+  std::string error;
+  if (!tonebrook_parse_command_line(argc, argv, &line, &error) || line.command != COMMAND::kPlayer) {
+    if (!error.empty()) std::fprintf(stderr, "tonebrook: %s\n", error.c_str());
+    line = COMMAND_LINE{};
   }
+  music_file = line.tune_file;
+  if (line.rate_refused)
+    std::fprintf(stderr, "tonebrook: a rate of %s Hz is outside %u to %u; using %u Hz\n", line.rate_refused,
+                 TONEBROOK_LOWEST_RATE, TONEBROOK_HIGHEST_RATE, line.rate);
   kel_set_logic_rate(60);
-  if (rate == 0) rate = kDefaultRate;
-  kel_log("music_file: '%s' rate: %u\n", music_file ? music_file : "(null)", rate);
-  setup_audio(rate);
+  kel_log("music_file: '%s' rate: %u\n", music_file ? music_file : "(null)", line.rate);
+  setup_audio(line.rate);
   state_switch(&main_state);
   return 1;
 }

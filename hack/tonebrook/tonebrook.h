@@ -29,10 +29,6 @@ struct FILE_STAMP {
 extern const char* music_file;
 extern STATE main_state;
 
-// Handles the options that end the program before the runtime starts
-// (-h, --help, --version, and the tools of options.h: --render, --picture,
-// --url, --text). Returns the exit status, or -1 to go on.
-int tonebrook_early_exit(int argc, char** argv);
 // Chooses SDL's dummy video driver unless the user has picked one.
 void tonebrook_prefer_dummy_video();
 // Makes SIGINT and SIGTERM raise the runtime's quit request, so that the
@@ -43,15 +39,13 @@ void tonebrook_prefer_dummy_video();
 // as it would have without it. Call it once, before kel_init.
 void tonebrook_quit_on_signals();
 
-// The sample rates the player and its tools take, in Hz.
-inline constexpr unsigned TONEBROOK_LOWEST_RATE = 8000;
-inline constexpr unsigned TONEBROOK_HIGHEST_RATE = 192000;
-
-// Reads the rate argument: decimal digits only, no sign, no wrap-round.
-// Returns the rate, 0 for "0" (the default), or -1 for anything else,
-// a number above 192000 included.
-long tonebrook_parse_rate(const char* text);
-
+// Reads the live player's command line with the parser of options.h
+// (FILE and RATE; a command line that tonebrook_early_exit would have
+// refused is said on standard error and read as empty), sets the logic
+// rate, opens the audio stream at RATE (a RATE the player does not take
+// gets a message on standard error and the default rate) and makes
+// main_state current. `music_file` then points into `argv`, which must
+// outlive the player; null without FILE. Returns 1.
 int app_init(int argc, char** argv);
 void setup_audio(unsigned rate);
 void update();
