@@ -393,7 +393,10 @@ bool tonebrook_parse_command_line(int argc, char** argv, COMMAND_LINE* out, std:
       options_ended = true;
       continue;
     }
-    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+    // The player's RATE may be written with a sign ("-1"): that is a rate
+    // it does not take, which it says and plays on, not an option.
+    const bool signed_rate = plain_count == 1 && arg.size() >= 2 && arg[0] == '-' && all_digits(arg.substr(1));
+    if (options_ended || arg.size() < 2 || arg[0] != '-' || signed_rate) {
       if (plain_count < plain.size()) plain[plain_count] = argv[i];
       ++plain_count;
       continue;

@@ -59,7 +59,8 @@ TEST(CommandLine, WhatEachCommandLineDoesAndSays) {
       {{"--render", "a.wav", "--version", "--frob"}, 0, "^tonebrook [0-9]+\\.[0-9]+\\.[0-9]+\n$"},
       {{"--Render", "x"}, 2, "unknown option '--Render'"},
       {{"-r", "x"}, 2, "unknown option '-r'"},
-      {{"tune.txt", "-1"}, 2, "unknown option '-1'"},
+      {{"tune.txt", "-1"}, -1, ""},  // a signed RATE: the player says so and plays at 44100
+      {{"tune.txt", "-x"}, 2, "unknown option '-x'"},
       {{"--frob", "--help"}, 2, "unknown option '--frob'"},
       {{"--render=a.wav", "t.txt"}, 2, "unknown option '--render=a.wav'"},
       {{""}, 2, "the tune file's name is empty"},

@@ -296,7 +296,7 @@ TEST_F(AppInit, TheRateIsDigitsOnlyAndAnythingElseIsRefusedWithAMessage) {
   } cases[] = {
       {"22050", 22050, false},    {"8000", 8000, false},      {"192000", 192000, false}, {"044100", 44100, false},
       {"0", 44100, false},        {"abc", 44100, true},       {"48000hz", 44100, true},  {"+48000", 44100, true},
-      {" 48000", 44100, true},    {"", 44100, true},          {"5", 44100, true},
+      {" 48000", 44100, true},    {"", 44100, true},          {"-1", 44100, true},       {"5", 44100, true},
       {"192001", 44100, true},    {"4294967295", 44100, true}, {"4294975296", 44100, true},
       {"99999999999999999999999", 44100, true},
   };
