@@ -30,7 +30,7 @@ BELOW = {
     "keldraw": ["kelbase"],
     "kelplatform_sdl": ["kelsound", "keldraw", "kelbase"],
     "kelruntime": ["kelplatform_sdl", "kelsound", "keldraw", "kelbase"],
-    "skreelengine": ["kelruntime", "kelplatform_sdl", "kelsound", "keldraw", "kelbase"],
+    "skreelengine": ["kelbase"],
     "tonebrookpicture": ["kelbase"],
     "tonebrookapp": ["tonebrookpicture", "skreelengine", "kelruntime", "kelplatform_sdl", "kelsound",
                      "keldraw", "kelbase"],

@@ -268,7 +268,3 @@ int kel_enable_synth(char enable) {
   kel_settings.enable_synth.store(value);
   return 1;
 }
-
-void kel_set_skreel_callback(KEL_SKREEL_CALLBACK callback) {
-  kel_settings.callback_skreel.store(callback);
-}

@@ -65,6 +65,5 @@ int kel_enable_wave(char enable);
 // Switches the synthesiser into the mix (effect slots re-initialised on a
 // change). Returns 1, or the stream's start-up result when it is not running.
 int kel_enable_synth(char enable);
-// Installs the bytebeat callback (null removes it); the audio thread picks
-// it up at its next buffer.
-void kel_set_skreel_callback(KEL_SKREEL_CALLBACK callback);
+// kel_set_skreel_callback, which installs the bytebeat callback, is in
+// kel_shared.h (the engine installs it without the runtime).

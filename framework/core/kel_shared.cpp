@@ -23,5 +23,7 @@ double kel_clock_seconds() {
 void kel_quit() { quit_.store(1); }
 int kel_is_quit() { return quit_.load(); }
 
+void kel_set_skreel_callback(KEL_SKREEL_CALLBACK callback) { kel_settings.callback_skreel.store(callback); }
+
 void kel_set_app_name(const char* name) { appname_ = name; }
 const char* kel_app_name() { return appname_ ? appname_ : "unnamed"; }

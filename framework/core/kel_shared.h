@@ -1,7 +1,9 @@
 // The words that the runtime shares with the floors below it and with the
-// audio thread: the settings record, the logic tick counter and the runtime
-// clock. They live in the base library so that the sound modules, the input
-// queue and the log can read them without reaching up into the runtime.
+// audio thread: the settings record, the logic tick counter, the quit
+// request, the bytebeat callback's installation and the runtime clock. They
+// live in the base library so that the sound modules, the input queue, the
+// log and the bytebeat engine can reach them without reaching up into the
+// runtime.
 //
 // Threads: the main thread writes the settings and the tick counter; the
 // audio thread reads the switches and the callback once per buffer and
@@ -47,6 +49,10 @@ extern std::atomic<uint32_t> kel_ticks;
 void kel_quit();
 // 1 once quit was requested.
 int kel_is_quit();
+
+// Installs the bytebeat callback in kel_settings (null removes it); the
+// audio thread picks it up at its next buffer. Main thread.
+void kel_set_skreel_callback(KEL_SKREEL_CALLBACK callback);
 
 // The runtime clock (seconds since the end of kel_init), as the log prefix
 // and the modules below the runtime read it. kel_init installs the
