@@ -208,5 +208,11 @@ void syn_init(SYN* syn, unsigned int rate, float vol, unsigned int stages);
 void syn_vol(SYN* syn, float vol);
 int syn_set_beat_callback(SYN* syn, SYN_BEAT_CALLBACK callback, float bps);
 
-// Renders `count` signed 16-bit mono samples into `buf`.
-void syn_update(SYN* syn, void* buf, unsigned int count);
+// Renders `count` signed 16-bit mono samples into `buf` (the caller's, at
+// least `count` values, used during the call only): each sample evaluates
+// stages 0 to stages - 1 once, in order, sums the mixed ones, scales the sum
+// by the master volume and clamps it; the beat callback runs inside. Null
+// `syn` or `buf`, or a count of 0, does nothing. Audio thread (no two
+// updates of one synthesiser at once): allocates nothing, takes no lock,
+// never waits.
+void syn_update(SYN* syn, void* buf, unsigned int count) noexcept;
