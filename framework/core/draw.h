@@ -12,17 +12,7 @@
 // drawing module says in its header which of these it changes.
 #pragma once
 
-#include <cstdint>
-
-// An image held in a GL texture. Texture coordinates everywhere are in
-// texels; binding loads the texture matrix that scales them to 0..1.
-struct IMAGE {
-  const char* name;
-  int32_t texture_w, texture_h;
-  uint32_t opengl_texture;
-  int32_t markerx, markery, markerh;
-  unsigned char* rgba;
-};
+#include "framework/core/image.h"
 
 // Makes `image`'s texture current and loads the texture matrix with
 // 1/texture_w by 1/texture_h; no GL call when its texture name is the one

@@ -9,16 +9,12 @@
 //
 // A character code c (read as an unsigned byte) shows glyph c - first; codes
 // below `first` or at or past first + count show the font's last glyph.
+// Glyph k's record is sprite_get(glyphbase + k), so whatever a font says,
+// no glyph is read from outside the sprite table.
 //
 // Threads: main thread only; never from the mixing hook.
 // GL state: as sprite.h (glyphs_print_char draws at once with sprite_draw;
 // the others only fill batches).
-//
-// Chosen here: null text plots and measures nothing. glyphs_w and glyphs_h
-// skip codes below `first` and measure codes past the font as its last
-// glyph, the one that is drawn for them; they never read past the font's
-// glyphs. Glyph records are found through sprite_get(glyphbase + k), which
-// stays inside the sprite table whatever the font says.
 #pragma once
 
 #include "framework/core/atlas.h"
@@ -36,6 +32,8 @@ int glyphs_batch_plot(const SPRITEFONT* font, const char* text, int alignment, i
 int glyphs_print_char(const SPRITEFONT* font, char c);
 // Width (sum of the glyph widths, times scalex) and height (the tallest
 // glyph, times scaley) of a zero-terminated text; 0 for a null font or text.
+// Codes below `first` are skipped; codes past the font measure as its last
+// glyph, the one drawn for them. Neither reads past the font's glyphs.
 float glyphs_w(const SPRITEFONT* font, const char* text);
 float glyphs_h(const SPRITEFONT* font, const char* text);
 // A font over `count` sprite records from `first_sprite`, the first showing

@@ -166,6 +166,7 @@ STATE kel_state = {nullptr, splash_update, splash_render, nullptr};
 
 int kel_init() {
   if (is_init_) return 1;
+  kel_log_init();
   kel_set_clock(kel_seconds);
   kel_log_line("kel init");
   clear_settings();

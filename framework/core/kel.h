@@ -11,12 +11,12 @@
 #include "framework/core/kel_shared.h"
 #include "framework/core/state.h"
 
-// Brings the framework up in its fixed order (log clock, settings, random
-// seed, input, platform, effect slots, atlas table, sine table, turtle home,
-// logic rate, clock) and makes the built-in splash state current: two
-// growls at 0.5 s and 3 s (heard once the synthesiser is switched on) and a
-// spinning emblem of three triangles on a pulsing green. Returns 1; a second
-// call does nothing.
+// Brings the framework up in its fixed order (line-buffered standard output,
+// log clock, settings, random seed, input, platform, effect slots, atlas
+// table, sine table, turtle home, logic rate, clock) and makes the built-in
+// splash state current: two growls at 0.5 s and 3 s (heard once the
+// synthesiser is switched on) and a spinning emblem of three triangles on a
+// pulsing green. Returns 1; a second call does nothing.
 int kel_init();
 // Runs the main loop until quit is requested, then kel_exit; returns 0. With
 // `idle` non-zero runs one pass and returns 1. Brings the framework up with

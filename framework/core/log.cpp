@@ -16,19 +16,30 @@ namespace {
 // text with its message); longer lines are still written whole, in pieces.
 constexpr std::size_t kLineCapacity = 2048;
 
-// Standard output is line-buffered from program start, so that log lines
-// reach a pipe or a file as they are written, not when a block fills.
-[[maybe_unused]] const bool stdout_line_buffered =
-    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ) == 0;
-
 int format_prefix(char* out, std::size_t size) {
   return std::snprintf(out, size, "[kel %.2fs (%u)] ", kel_clock_seconds(), kel_ticks.load());
 }
 
-// Formats prefix and text into `out`; returns the length that the whole line
-// needs (it fits when below `size`), or -1 on a formatting error.
-int format_line(char* out, std::size_t size, const char* fmt, va_list args, bool add_newline) {
-  int used = format_prefix(out, size);
+// How a line is dressed: behind the prefix or bare, with a newline added or
+// ended by its text.
+struct LineForm {
+  bool prefix;
+  bool add_newline;
+};
+constexpr LineForm kLogged{true, false};
+constexpr LineForm kLoggedLine{true, true};
+constexpr LineForm kBare{false, false};
+
+// Formats the prefix (when the form has one) and the text into `out`;
+// returns the length that the whole line needs (it fits when below `size`),
+// or -1 on a formatting error.
+int format_line(char* out, std::size_t size, const char* fmt, va_list args, LineForm form) {
+  int used = 0;
+  if (form.prefix) {
+    used = format_prefix(out, size);
+  } else if (size > 0) {
+    out[0] = '\0';
+  }
   if (used < 0) return -1;
   if (static_cast<std::size_t>(used) >= size) used = static_cast<int>(size - 1);
   va_list copy;
@@ -37,7 +48,7 @@ int format_line(char* out, std::size_t size, const char* fmt, va_list args, bool
   va_end(copy);
   if (text < 0) return -1;
   int length = used + text;
-  if (add_newline) {
+  if (form.add_newline) {
     if (static_cast<std::size_t>(length) + 1 < size) out[length] = '\n', out[length + 1] = '\0';
     ++length;
   }
@@ -68,14 +79,14 @@ static_assert(std::atomic<std::size_t>::is_always_lock_free);
 
 thread_local bool deferred_thread = false;
 
-void queue_line(const char* fmt, va_list args, bool add_newline) {
+void queue_line(const char* fmt, va_list args, LineForm form) {
   const std::size_t w = write_index.load(std::memory_order_relaxed);
   if (w - read_index.load(std::memory_order_acquire) >= kRingLines) {
     dropped.fetch_add(1, std::memory_order_relaxed);
     return;
   }
   RingLine& line = ring[w % kRingLines];
-  const int length = format_line(line.text.data(), line.text.size(), fmt, args, add_newline);
+  const int length = format_line(line.text.data(), line.text.size(), fmt, args, form);
   if (length < 0) {
     dropped.fetch_add(1, std::memory_order_relaxed);
     return;
@@ -102,16 +113,16 @@ std::FILE* current_stream() {
 
 void write_out(const char* text, std::size_t length) { std::fwrite(text, 1, length, current_stream()); }
 
-void write_line(const char* fmt, va_list args, bool add_newline) {
+void write_line(const char* fmt, va_list args, LineForm form) {
   if (deferred_thread) {
-    queue_line(fmt, args, add_newline);
+    queue_line(fmt, args, form);
     return;
   }
   // Lines queued earlier by the audio thread go first, so the output keeps
   // its order in time.
   kel_log_flush_deferred();
   std::array<char, kLineCapacity> line;
-  const int length = format_line(line.data(), line.size(), fmt, args, add_newline);
+  const int length = format_line(line.data(), line.size(), fmt, args, form);
   if (length >= 0 && static_cast<std::size_t>(length) < line.size()) {
     write_out(line.data(), static_cast<std::size_t>(length));
     return;
@@ -119,14 +130,25 @@ void write_line(const char* fmt, va_list args, bool add_newline) {
   // Too long for one buffer: write it in pieces under the stream's lock.
   std::FILE* stream = current_stream();
   flockfile(stream);
-  const int prefix = format_prefix(line.data(), line.size());
-  if (prefix > 0) std::fwrite(line.data(), 1, static_cast<std::size_t>(prefix), stream);
+  if (form.prefix) {
+    const int prefix = format_prefix(line.data(), line.size());
+    if (prefix > 0) std::fwrite(line.data(), 1, static_cast<std::size_t>(prefix), stream);
+  }
   std::vfprintf(stream, fmt, args);
-  if (add_newline) std::fputc('\n', stream);
+  if (form.add_newline) std::fputc('\n', stream);
   funlockfile(stream);
 }
 
 }  // namespace
+
+void kel_log_init() {
+  // Only the first call may set the buffering: the standard allows it
+  // before any other operation on the stream.
+  static bool done = false;
+  if (done) return;
+  done = true;
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+}
 
 std::FILE* kel_log_set_stream(std::FILE* stream) {
   std::FILE* was = current_stream();
@@ -169,19 +191,26 @@ int kel_log_flush_deferred() {
   return written;
 }
 
-void kel_vlog(const char* fmt, va_list args) { write_line(fmt, args, false); }
+void kel_vlog(const char* fmt, va_list args) { write_line(fmt, args, kLogged); }
 
 void kel_log(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  write_line(fmt, args, false);
+  write_line(fmt, args, kLogged);
   va_end(args);
 }
 
 void kel_log_line(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  write_line(fmt, args, true);
+  write_line(fmt, args, kLoggedLine);
+  va_end(args);
+}
+
+void kel_log_bare(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  write_line(fmt, args, kBare);
   va_end(args);
 }
 

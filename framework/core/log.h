@@ -1,10 +1,13 @@
 // The runtime's one logging helper.
 //
 // Every diagnostic line of the runtime and its modules goes to standard
-// output (or the stream kel_log_set_stream chose) behind the prefix "[kel <seconds>s (<ticks>)] ": the runtime clock
-// (kel_clock_seconds) with two decimals, then kel_ticks. Each line is written
-// with a single write, so lines of different threads never interleave, and
-// standard output is line-buffered so that a pipe or a file sees each line as
+// output (or the stream kel_log_set_stream chose) behind the prefix
+// "[kel <seconds>s (<ticks>)] ": the runtime clock (kel_clock_seconds) with
+// two decimals, then kel_ticks. The few lines that a module prints bare (the
+// sample loader's messages, the synthesiser's beat line, the hex dump) go to
+// the same stream through kel_log_bare. Each line is written with a single
+// write, so lines of different threads never interleave; kel_log_init makes
+// standard output line-buffered so that a pipe or a file sees each line as
 // soon as it is complete.
 //
 // Threads: any thread may log. A thread that has marked itself deferred
@@ -20,10 +23,16 @@
 #include <cstdarg>
 #include <cstdio>
 
+// Makes standard output line-buffered. Call it once at start-up, before
+// anything is written to standard output (kel_init calls it first thing);
+// a later call changes nothing. Main thread.
+void kel_log_init();
+
 // Points the log at `stream` (null: standard output, where it starts) and
 // returns the stream it wrote to before. Everything the log writes goes
 // there from the next line on, deferred lines included, and so does what
-// writes beside the log through kel_log_stream (the encoder's echo). A
+// writes beside the log through kel_log_stream (the encoder's echo) or
+// kel_log_bare (the loader's messages, the beat line, the hex dump). A
 // program whose standard output carries a result of its own points the
 // log at standard error. Main thread, while no other thread logs.
 std::FILE* kel_log_set_stream(std::FILE* stream);
@@ -37,6 +46,11 @@ void kel_vlog(const char* fmt, va_list args) __attribute__((format(printf, 1, 0)
 
 // Prefix, the formatted text and a newline.
 void kel_log_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The formatted text exactly as given, without the prefix: for the lines
+// that a module prints bare. Written like a logged line (queued on a
+// deferred thread, after the queued lines otherwise).
+void kel_log_bare(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Prefix and the trace line "line <line>: <what>".
 void kel_log_trace(int line, const char* what);

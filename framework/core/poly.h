@@ -14,12 +14,6 @@
 // array, enables the colour array and sets the vertex and colour pointers on
 // the frame lists. Texturing stays off afterwards; the sprite drawers switch
 // it back on.
-//
-// Chosen here: the frame lists hold 10000 points and 5000 triangles. A
-// polygon that would not fit in them whole is dropped whole (nothing of it is
-// written) and its points are forgotten; the first such polygon of a frame
-// logs "poly: frame lists full, polygon of <n> points dropped". A circle of
-// 0 segments adds nothing.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +44,11 @@ void poly_draw_start();
 void poly_point();
 // Closes the polygon into the frame lists as a fan of count - 2 triangles
 // (first, k, k + 1). With fewer than 3 points nothing happens and the points
-// stay for the next poly_plot.
+// stay for the next poly_plot. A polygon that would not fit whole in the
+// frame lists (POLY_FRAME_POINTS points, POLY_FRAME_TRIANGLES triangles) is
+// dropped whole, nothing of it written, and its points are forgotten; the
+// first such polygon of a frame logs "poly: frame lists full, polygon of <n>
+// points dropped".
 void poly_plot();
 // Draws every triangle collected since poly_draw_start (no GL call when
 // there is none). The lists stay: a second call draws the same again.
@@ -66,7 +64,7 @@ void poly_center_bar(float radius1, float length, float radius2);
 // in (cr, cg, cb, ca) (clamped), the rim in the turtle's colour, the first
 // rim point straight ahead and the rim running clockwise. The radius is a
 // forward move (scaled by scaley). Past 62 segments the 64-point polygon is
-// full and the fan stops short of a whole circle.
+// full and the fan stops short of a whole circle; 0 segments add nothing.
 void poly_circle_ex(float radius, unsigned segments, float cr, float cg, float cb, float ca);
 // poly_circle_ex with the turtle's colour at the centre too.
 void poly_circle(float radius, unsigned segments);

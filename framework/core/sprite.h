@@ -16,10 +16,6 @@
 // batch 1 draws with the blend function (ONE, ONE), set back to (SRC_ALPHA,
 // ONE_MINUS_SRC_ALPHA) afterwards. Both bind the atlas through
 // draw_bind_texture and set the vertex (and texture, colour) pointers.
-//
-// Chosen here: a null sprite, or one without an atlas, draws nothing; a
-// `which` other than 0 selects the additive batch; a batch's storage that
-// cannot be allocated ends the program as running out of memory does.
 #pragma once
 
 #include <cstdint>
@@ -39,15 +35,20 @@ struct SPRITE_QUAD {
 };
 SPRITE_QUAD sprite_quad(const SPRITE* sprite, int flip, int exact);
 
-// Draws one sprite now; `flip` non-zero mirrors it left to right.
+// Draws one sprite now; `flip` non-zero mirrors it left to right. A null
+// sprite, or one without an atlas, draws nothing.
 void sprite_draw(SPRITE* sprite, int flip);
 // Adds the sprite's quad (at the turtle's z, in the turtle's colour) to
-// batch `which` of its atlas. The first plot allocates room for 64 sprites
-// and logs "ATLAS <i> BATCH <b> initialized to 64 entries (8192 bytes)"
-// (<i> is -1 for an atlas outside the table); it grows by 64 sprites at a
-// time ("ATLAS <i> BATCH <b> grown to <n> entries (<bytes> bytes)") up to
-// 5000, past which plots are dropped silently. The storage stays until
-// atlas_exit.
+// batch `which` of its atlas: 0 the alpha-blended one, any other value the
+// additive one. A null sprite, or one without an atlas, plots nothing. The
+// first plot allocates room for 64 sprites and logs "ATLAS <i> BATCH <b>
+// initialized to 64 entries (8192 bytes)" (<i> is -1 for an atlas outside
+// the table); it grows by 64 sprites at a time ("ATLAS <i> BATCH <b> grown
+// to <n> entries (<bytes> bytes)") up to 5000, past which plots are dropped
+// silently. The storage stays until
+// atlas_exit; storage that cannot be allocated ends the program as running
+// out of memory does ("line <site>: No more memory for allocating data" on
+// standard error, status 1).
 void sprite_batch_plot(SPRITE* sprite, int flip, int which);
 // Draws and empties both batches of the atlas whose IMAGE this is; `image`
 // must be the image of an ATLAS record (atlas_get gives such). Null, or two

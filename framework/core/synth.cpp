@@ -2,20 +2,27 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
+#include <type_traits>
+
 #include "framework/core/log.h"
+#include "framework/core/synth_stage.h"
+
+// The stage operations: they build, configure, enable and inspect stages
+// (mostly on the main thread; see synth.h). The evaluation that renders the
+// stages on the audio thread is in synth_update.cpp.
 
 constinit SYN synraw;
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
+using synth_stage::kRelaxed;
+using synth_stage::kTwoPi;
+using synth_stage::triangle_start_phase;
 
 // The smallest normal float: a frequency or ramp end that must not be 0.
 constexpr float kSmallestNormal = 1.1754944e-38f;
-constexpr double kTwoPi = 6.283185307179586;
 constexpr int kStages = static_cast<int>(SYN_STAGES);
 
 // The audio thread must never wait for a lock hidden inside an atomic.
@@ -35,13 +42,27 @@ static_assert(sizeof(SYNOSC) >= sizeof(SYNFILTER) && sizeof(SYNOSC) >= sizeof(SY
 
 SYNFUNC* stage_at(SYN* syn, unsigned int i) { return (syn != nullptr && i < SYN_STAGES) ? &syn->stage[i] : nullptr; }
 
+// The prologue of every operation on one stage: runs `op` on stage `i` and
+// returns what it returns (0 when it returns nothing), or -1 in the
+// operation's result type, changing nothing, for a null synthesiser or an
+// index of 256 or more.
+template <typename Op>
+auto on_stage(SYN* syn, unsigned int i, Op op) {
+  using Result = std::invoke_result_t<Op, SYNFUNC&>;
+  SYNFUNC* s = stage_at(syn, i);
+  if constexpr (std::is_void_v<Result>) {
+    if (s == nullptr) return -1;
+    op(*s);
+    return 0;
+  } else {
+    if (s == nullptr) return static_cast<Result>(-1);
+    return op(*s);
+  }
+}
+
 // An input argument of 256 or more is refused; any negative one disconnects.
 bool bad_input(int in) { return in >= kStages; }
 int32_t input_index(int in) { return in < 0 ? -1 : in; }
-
-// Whether an input index names a stage. Anything else (negative, or a
-// relocated or hand-written index past the last stage) reads as unconnected.
-inline bool connected(int32_t index) { return static_cast<uint32_t>(index) < SYN_STAGES; }
 
 int kind_of(const SYNFUNC& s) {
   const int type = s.type.load(kRelaxed);
@@ -70,8 +91,6 @@ float envelope_step(float amount, float ms, float rate) {
   return amount / (ms * rate / 1000.0f);
 }
 
-float triangle_start_phase(float duty) { return static_cast<float>(1.0 - static_cast<double>(duty) / 2.0); }
-
 void store_duty(SYNFUNC& s, float duty) {
   duty = std::clamp(duty, 0.0f, 1.0f);
   s.osc.duty = duty;
@@ -80,66 +99,64 @@ void store_duty(SYNFUNC& s, float duty) {
 }
 
 int make_osc(SYN* syn, unsigned int i, float freq, SYN_TYPE kind) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  const float rate = rate_of(*syn);
-  s->reset = 0;
-  s->mix.store(0, kRelaxed);
-  if (freq <= 0.0f) freq = rate * kSmallestNormal;
-  SYNOSC& o = s->osc;
-  o.freq = freq;
-  o.amp = 1.0f;
-  o.period = 1.0f;
-  o.off = 0.0f;
-  disconnect_all(*s);
-  switch (kind) {
-    case SYN_NOISE: o.phasestep = 8.0f * freq / rate; break;
-    case SYN_TRIANGLE:
-    case SYN_PULSE: o.phasestep = freq / rate / oversample_of(*syn); break;
-    default: o.phasestep = freq / rate; break;
-  }
-  if (kind == SYN_TRIANGLE || kind == SYN_PULSE) store_duty(*s, 0.5f);
-  o.phase = kind == SYN_TRIANGLE ? triangle_start_phase(o.duty) : 0.0f;
-  s->type.store(kind, kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    const float rate = rate_of(*syn);
+    s.reset = 0;
+    s.mix.store(0, kRelaxed);
+    if (freq <= 0.0f) freq = rate * kSmallestNormal;
+    SYNOSC& o = s.osc;
+    o.freq = freq;
+    o.amp = 1.0f;
+    o.period = 1.0f;
+    o.off = 0.0f;
+    disconnect_all(s);
+    switch (kind) {
+      case SYN_NOISE: o.phasestep = 8.0f * freq / rate; break;
+      case SYN_TRIANGLE:
+      case SYN_PULSE: o.phasestep = freq / rate / oversample_of(*syn); break;
+      default: o.phasestep = freq / rate; break;
+    }
+    if (kind == SYN_TRIANGLE || kind == SYN_PULSE) store_duty(s, 0.5f);
+    o.phase = kind == SYN_TRIANGLE ? triangle_start_phase(o.duty) : 0.0f;
+    s.type.store(kind, kRelaxed);
+  });
 }
 
 int make_filter(SYN* syn, unsigned int i, float freq, SYN_TYPE kind) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->reset = 0;
-  s->mix.store(0, kRelaxed);
-  s->filt.q = 0.0f;
-  disconnect_all(*s);
-  const double omega = kTwoPi * static_cast<double>(freq < 1.0f ? 1.0f : freq);
-  const double rate = syn->adjusted_rate;
-  s->filt.alpha = static_cast<float>(kind == SYN_HIGHPASS ? 1.0 / (1.0 + omega / rate) : 1.0 / (1.0 + rate / omega));
-  s->type.store(kind, kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    s.reset = 0;
+    s.mix.store(0, kRelaxed);
+    s.filt.q = 0.0f;
+    disconnect_all(s);
+    const double omega = kTwoPi * static_cast<double>(freq < 1.0f ? 1.0f : freq);
+    const double rate = syn->adjusted_rate;
+    s.filt.alpha = static_cast<float>(kind == SYN_HIGHPASS ? 1.0 / (1.0 + omega / rate) : 1.0 / (1.0 + rate / omega));
+    s.type.store(kind, kRelaxed);
+  });
 }
 
 int make_math(SYN* syn, unsigned int i, int a, int b, SYN_TYPE kind) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  if (bad_input(a)) return -2;
-  if (bad_input(b)) return -3;
-  disconnect_all(*s);
-  s->reset = 0;
-  s->mix.store(0, kRelaxed);
-  s->math_in.a = input_index(a);
-  s->math_in.b = input_index(b);
-  s->type.store(kind, kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    if (bad_input(a)) return -2;
+    if (bad_input(b)) return -3;
+    disconnect_all(s);
+    s.reset = 0;
+    s.mix.store(0, kRelaxed);
+    s.math_in.a = input_index(a);
+    s.math_in.b = input_index(b);
+    s.type.store(kind, kRelaxed);
+    return 0;
+  });
 }
 
 // Connects one input of stage `i`; `pick` names the input within the record.
 template <typename Pick>
 int connect(SYN* syn, unsigned int i, int in, Pick pick) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  if (bad_input(in)) return -2;
-  pick(*s) = input_index(in);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    if (bad_input(in)) return -2;
+    pick(s) = input_index(in);
+    return 0;
+  });
 }
 
 // Copies one stage record, moving its connected inputs by `offset`. Every
@@ -186,186 +203,6 @@ void clear_stage(SYNFUNC& s) {
   s.out = 0.0f;
 }
 
-// ---- evaluation -----------------------------------------------------------
-
-inline float input_of(const SYN& syn, int32_t index) { return syn.stage[static_cast<uint32_t>(index)].out; }
-
-// Input value when connected, else the stage's own constant.
-inline float input_or(const SYN& syn, int32_t index, float fallback) {
-  return connected(index) ? input_of(syn, index) : fallback;
-}
-
-// One phase step of an oscillator; true when its cycle restarted (wrapped
-// or was synced).
-template <int Kind>
-inline bool osc_step(const SYN& syn, SYNFUNC& s, float oversample) {
-  SYNOSC& o = s.osc;
-  o.phase += o.phasestep;
-  if constexpr (Kind == SYN_PULSE || Kind == SYN_TRIANGLE) {
-    if (connected(s.osc_in.duty)) {
-      o.duty = std::fabs(input_of(syn, s.osc_in.duty));
-      if constexpr (Kind == SYN_TRIANGLE) {
-        o.steprise = 2.0f / o.duty;
-        o.stepfall = 2.0f / (1.0f - o.duty);
-      }
-    }
-  }
-  if (connected(s.osc_in.freq)) {
-    const float step = input_of(syn, s.osc_in.freq);
-    if constexpr (Kind == SYN_SINE)
-      o.phasestep = step;
-    else if constexpr (Kind == SYN_NOISE)
-      o.phasestep = 16.0f * step;
-    else
-      o.phasestep = step / oversample;
-  }
-  if (o.phase >= 1.0f || o.phase <= 0.0f) {
-    float phase = std::fmod(o.phase, 1.0f);
-    if (phase < 0.0f) phase += 1.0f;
-    o.phase = phase;
-    return true;
-  }
-  if constexpr (Kind != SYN_NOISE) {
-    if (connected(s.osc_in.sync) && syn.stage[static_cast<uint32_t>(s.osc_in.sync)].reset != 0) {
-      o.phase = triangle_start_phase(o.duty);
-      return true;
-    }
-  }
-  return false;
-}
-
-inline float eval_sine(SYN& syn, SYNFUNC& s) {
-  s.reset = osc_step<SYN_SINE>(syn, s, 1.0f) ? 1 : 0;
-  const float wave = static_cast<float>(std::sin(kTwoPi * static_cast<double>(s.osc.phase)));
-  return wave * input_or(syn, s.osc_in.amp, s.osc.amp) + input_or(syn, s.osc_in.off, s.osc.off);
-}
-
-inline float eval_noise(SYN& syn, SYNFUNC& s) {
-  const bool wrapped = osc_step<SYN_NOISE>(syn, s, 1.0f);
-  s.reset = wrapped ? 1 : 0;
-  if (wrapped) {
-    const uint32_t next = static_cast<uint32_t>(syn.randnum) * 1103515245u + 12345u;
-    syn.randnum = static_cast<int32_t>(next);
-    s.osc.randval = static_cast<float>(next & 0xFFFFu) / 32767.0f - 1.0f;
-  }
-  return s.osc.randval * input_or(syn, s.osc_in.amp, s.osc.amp) + input_or(syn, s.osc_in.off, s.osc.off);
-}
-
-template <int Kind>
-inline float eval_oversampled(SYN& syn, SYNFUNC& s, unsigned int oversample, float oversample_f,
-                              float oversample_recip) {
-  const float amp = input_or(syn, s.osc_in.amp, s.osc.amp);
-  const float off = input_or(syn, s.osc_in.off, s.osc.off);
-  SYNOSC& o = s.osc;
-  float sum = 0.0f;
-  bool restarted = false;
-  for (unsigned int k = 0; k < oversample; ++k) {
-    restarted = osc_step<Kind>(syn, s, oversample_f) || restarted;
-    float wave;
-    if constexpr (Kind == SYN_PULSE)
-      wave = o.duty > o.phase ? 1.0f : -1.0f;
-    else
-      wave = o.duty > o.phase ? 1.0f - o.phase * o.steprise : 1.0f - (1.0f - o.phase) * o.stepfall;
-    sum += wave * amp + off;
-  }
-  s.reset = restarted ? 1 : 0;
-  return sum * oversample_recip;
-}
-
-inline float signal_of(const SYN& syn, int32_t index) { return input_or(syn, index, 0.0f); }
-
-inline float eval_highpass(const SYN& syn, SYNFUNC& s) {
-  SYNFILTER& f = s.filt;
-  if (connected(s.filt_in.cutoff)) f.alpha = std::fabs(input_of(syn, s.filt_in.cutoff));
-  const float x = signal_of(syn, s.filt_in.signal);
-  const float value = f.alpha * (s.out + x - f.oldin);
-  f.oldin = x;
-  return value;
-}
-
-inline float eval_lowpass(const SYN& syn, SYNFUNC& s, float q_alpha) {
-  SYNFILTER& f = s.filt;
-  if (connected(s.filt_in.cutoff)) f.alpha = std::fabs(input_of(syn, s.filt_in.cutoff));
-  if (connected(s.filt_in.q)) f.q = std::fabs(input_of(syn, s.filt_in.q));
-  const float x = signal_of(syn, s.filt_in.signal);
-  const float y1 = s.out;
-  const float value = y1 + f.alpha * (x - y1) + f.q * q_alpha * (y1 - f.oldout);
-  f.oldout = y1;
-  return value;
-}
-
-inline float eval_envelope(const SYN& syn, SYNFUNC& s) {
-  SYNADSR& e = s.adsr;
-  float level = e.level;
-  bool finished = false;
-  switch (e.step) {
-    case 'a':
-      level += e.attack;
-      if (level >= 1.0f) {
-        level = 1.0f;
-        e.step = 'd';
-      }
-      break;
-    case 'd':
-      level -= e.decay;
-      if (e.sustain >= level) {
-        level = e.sustain;
-        e.step = 's';
-      }
-      break;
-    case 's':
-      if (s.hold.load(kRelaxed) == 0) e.step = 'r';
-      break;
-    case 'r':
-      level -= e.release;
-      if (!(level > 0.0f)) {
-        e.step = 'f';
-        finished = true;
-      }
-      break;
-    default: finished = true; break;
-  }
-  if (finished) {
-    s.end.store(1, kRelaxed);
-    s.type.store(static_cast<int8_t>(-SYN_ADSR), kRelaxed);
-    level = 0.0f;
-  }
-  e.level = level;
-  return connected(s.adsr_in.signal) ? level * input_of(syn, s.adsr_in.signal) : level;
-}
-
-inline float eval_ramp(SYNFUNC& s) {
-  const SYNRAMP& r = s.ramp;
-  float value = s.out + r.step;
-  if (r.step > 0.0f) {
-    if (value > r.end) {
-      value = r.end;
-      s.end.store(1, kRelaxed);
-    }
-  } else if (value < r.end) {
-    value = r.end;
-    s.end.store(1, kRelaxed);
-  }
-  return value;
-}
-
-inline float eval_math(const SYN& syn, const SYNFUNC& s, bool product) {
-  const int32_t a = s.math_in.a;
-  const int32_t b = s.math_in.b;
-  if (!connected(a) || !connected(b)) return 0.0f;
-  return product ? input_of(syn, a) * input_of(syn, b) : input_of(syn, a) + input_of(syn, b);
-}
-
-// The mix as a signed 16-bit sample: clamped to +-32767 outside -1..1, else
-// floor(32767 * v) (the offset makes truncation round down for negative
-// values too). A value that is not a number is silence.
-inline int16_t to_sample(float v) {
-  if (v > 1.0f) return 32767;
-  if (v < -1.0f) return -32767;
-  if (v != v) return 0;
-  return static_cast<int16_t>(static_cast<int32_t>(static_cast<double>(v) * 32767.0 + 32767.0 + 1.0) - 32768);
-}
-
 }  // namespace
 
 // ---- oscillators ------------------------------------------------------------
@@ -376,36 +213,28 @@ int syn_osc_pulse(SYN* syn, unsigned int i, float freq) { return make_osc(syn, i
 int syn_osc_noise(SYN* syn, unsigned int i, float freq) { return make_osc(syn, i, freq, SYN_NOISE); }
 
 int syn_osc_freq(SYN* syn, unsigned int i, float freq) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr || !(freq > 0.0f)) return -1;
-  s->osc.freq = freq;
-  s->osc.period = 1.0f;
-  // An enabled noise stage draws eight values per cycle; a disabled one (or
-  // any other kind) steps at the frequency itself.
-  const float factor = s->type.load(kRelaxed) == SYN_NOISE ? 8.0f : 1.0f;
-  s->osc.phasestep = factor * freq / rate_of(*syn);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    if (!(freq > 0.0f)) return -1;
+    s.osc.freq = freq;
+    s.osc.period = 1.0f;
+    // An enabled noise stage draws eight values per cycle; a disabled one (or
+    // any other kind) steps at the frequency itself.
+    const float factor = s.type.load(kRelaxed) == SYN_NOISE ? 8.0f : 1.0f;
+    s.osc.phasestep = factor * freq / rate_of(*syn);
+    return 0;
+  });
 }
 
 int syn_osc_duty(SYN* syn, unsigned int i, float duty) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  store_duty(*s, duty);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) { store_duty(s, duty); });
 }
 
 int syn_osc_amp(SYN* syn, unsigned int i, float amp) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->osc.amp = amp;
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) { s.osc.amp = amp; });
 }
 
 int syn_osc_off(SYN* syn, unsigned int i, float off) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->osc.off = off;
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) { s.osc.off = off; });
 }
 
 int syn_osc_in_amp(SYN* syn, unsigned int i, int in) {
@@ -430,20 +259,16 @@ int syn_filt_highpass(SYN* syn, unsigned int i, float freq) { return make_filter
 int syn_filt_lowpass(SYN* syn, unsigned int i, float freq) { return make_filter(syn, i, freq, SYN_LOWPASS); }
 
 int syn_filt_cutoff(SYN* syn, unsigned int i, float freq) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  const double omega = kTwoPi * std::fabs(static_cast<double>(freq));
-  const double rate = syn->sample_rate;
-  s->filt.alpha =
-      static_cast<float>(kind_of(*s) == SYN_LOWPASS ? 1.0 / (1.0 + rate / omega) : 1.0 / (1.0 + omega / rate));
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    const double omega = kTwoPi * std::fabs(static_cast<double>(freq));
+    const double rate = syn->sample_rate;
+    s.filt.alpha =
+        static_cast<float>(kind_of(s) == SYN_LOWPASS ? 1.0 / (1.0 + rate / omega) : 1.0 / (1.0 + omega / rate));
+  });
 }
 
 int syn_filt_q(SYN* syn, unsigned int i, float q) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->filt.q = q;
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) { s.filt.q = q; });
 }
 
 int syn_filt_in(SYN* syn, unsigned int i, int in) {
@@ -459,56 +284,47 @@ int syn_filt_in_q(SYN* syn, unsigned int i, int in) {
 // ---- envelope ---------------------------------------------------------------
 
 int syn_adsr(SYN* syn, unsigned int i, float a, float d, float s, float r) {
-  SYNFUNC* st = stage_at(syn, i);
-  if (st == nullptr) return -1;
-  st->reset = 0;
-  st->mix.store(0, kRelaxed);
-  st->hold.store(0, kRelaxed);
-  st->end.store(0, kRelaxed);
-  disconnect_all(*st);
-  s = std::clamp(s, 0.0f, 1.0f);
-  a = std::max(a, 0.0f);
-  d = std::max(d, 0.0f);
-  r = std::max(r, 0.0f);
-  SYNADSR& e = st->adsr;
-  e.level = 0.0f;
-  st->out = 0.0f;
-  const float rate = rate_of(*syn);
-  e.attack = envelope_step(1.0f, a, rate);
-  e.decay = envelope_step(1.0f - s, d, rate);
-  e.release = envelope_step(s, r, rate);
-  e.sustain = s;
-  e.step = 'f';
-  st->type.store(SYN_ADSR, kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& st) {
+    st.reset = 0;
+    st.mix.store(0, kRelaxed);
+    st.hold.store(0, kRelaxed);
+    st.end.store(0, kRelaxed);
+    disconnect_all(st);
+    s = std::clamp(s, 0.0f, 1.0f);
+    a = std::max(a, 0.0f);
+    d = std::max(d, 0.0f);
+    r = std::max(r, 0.0f);
+    SYNADSR& e = st.adsr;
+    e.level = 0.0f;
+    st.out = 0.0f;
+    const float rate = rate_of(*syn);
+    e.attack = envelope_step(1.0f, a, rate);
+    e.decay = envelope_step(1.0f - s, d, rate);
+    e.release = envelope_step(s, r, rate);
+    e.sustain = s;
+    e.step = 'f';
+    st.type.store(SYN_ADSR, kRelaxed);
+  });
 }
 
 int syn_adsr_attack(SYN* syn, unsigned int i, float a) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->adsr.attack = envelope_step(1.0f, std::max(a, 0.0f), rate_of(*syn));
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) { s.adsr.attack = envelope_step(1.0f, std::max(a, 0.0f), rate_of(*syn)); });
 }
 
 int syn_adsr_decay(SYN* syn, unsigned int i, float d) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->adsr.decay = envelope_step(1.0f - s->adsr.sustain, std::max(d, 0.0f), rate_of(*syn));
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    s.adsr.decay = envelope_step(1.0f - s.adsr.sustain, std::max(d, 0.0f), rate_of(*syn));
+  });
 }
 
 int syn_adsr_release(SYN* syn, unsigned int i, float r) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->adsr.release = envelope_step(s->adsr.sustain, std::max(r, 0.0f), rate_of(*syn));
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    s.adsr.release = envelope_step(s.adsr.sustain, std::max(r, 0.0f), rate_of(*syn));
+  });
 }
 
 int syn_adsr_sustain(SYN* syn, unsigned int i, float s) {
-  SYNFUNC* st = stage_at(syn, i);
-  if (st == nullptr) return -1;
-  st->adsr.sustain = std::clamp(s, 0.0f, 1.0f);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& st) { st.adsr.sustain = std::clamp(s, 0.0f, 1.0f); });
 }
 
 int syn_adsr_in(SYN* syn, unsigned int i, int in) {
@@ -516,63 +332,61 @@ int syn_adsr_in(SYN* syn, unsigned int i, int in) {
 }
 
 int syn_adsr_hold(SYN* syn, unsigned int i, int enable) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  // Any non-zero value closes the gate, also one whose low byte is 0.
-  s->hold.store(enable != 0 ? 1 : 0, kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    // Any non-zero value closes the gate, also one whose low byte is 0.
+    s.hold.store(enable != 0 ? 1 : 0, kRelaxed);
+  });
 }
 
 char syn_adsr_get_step(SYN* syn, unsigned int i) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  if (s->type.load(kRelaxed) != SYN_ADSR) return 0;
-  const char step = s->adsr.step;
-  if ((step == 's' || step == 'r') && s->adsr.sustain <= 0.0f) return 0;
-  return step;
+  return on_stage(syn, i, [&](SYNFUNC& s) -> char {
+    if (s.type.load(kRelaxed) != SYN_ADSR) return 0;
+    const char step = s.adsr.step;
+    if ((step == 's' || step == 'r') && s.adsr.sustain <= 0.0f) return 0;
+    return step;
+  });
 }
 
 float syn_adsr_get_sustain(SYN* syn, unsigned int i) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1.0f;
-  if (s->type.load(kRelaxed) != SYN_ADSR) return 0.0f;
-  return s->adsr.sustain;
+  return on_stage(syn, i, [&](SYNFUNC& s) -> float {
+    if (s.type.load(kRelaxed) != SYN_ADSR) return 0.0f;
+    return s.adsr.sustain;
+  });
 }
 
 // ---- ramps, arithmetic, constants --------------------------------------------
 
 int syn_ramp(SYN* syn, unsigned int i, float start, float end, float ms) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->out = start;
-  s->ramp.start = start;
-  // A ramp down to zero ends at the smallest normal float, never at 0.
-  s->ramp.end = end > 0.0f ? end : kSmallestNormal;
-  s->reset = 0;
-  s->mix.store(0, kRelaxed);
-  const float distance = s->ramp.end - start;
-  // A ramp that has nowhere to go stands still, also when its time is 0.
-  s->ramp.step = distance == 0.0f ? 0.0f : distance / (rate_of(*syn) * ms / 1000.0f);
-  s->type.store(SYN_RAMP, kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    s.out = start;
+    s.ramp.start = start;
+    // A ramp down to zero ends at the smallest normal float, never at 0.
+    s.ramp.end = end > 0.0f ? end : kSmallestNormal;
+    s.reset = 0;
+    s.mix.store(0, kRelaxed);
+    const float distance = s.ramp.end - start;
+    // A ramp that has nowhere to go stands still, also when its time is 0.
+    s.ramp.step = distance == 0.0f ? 0.0f : distance / (rate_of(*syn) * ms / 1000.0f);
+    s.type.store(SYN_RAMP, kRelaxed);
+  });
 }
 
 int syn_ramp_freq(SYN* syn, unsigned int i, float start, float end, float ms) {
-  if (stage_at(syn, i) == nullptr) return -1;
-  const float rate = rate_of(*syn);
-  return syn_ramp(syn, i, std::min(start / rate, 1.0f), std::min(end / rate, 1.0f), ms);
+  return on_stage(syn, i, [&](SYNFUNC&) {
+    const float rate = rate_of(*syn);
+    return syn_ramp(syn, i, std::min(start / rate, 1.0f), std::min(end / rate, 1.0f), ms);
+  });
 }
 
 int syn_math_mul(SYN* syn, unsigned int i, int a, int b) { return make_math(syn, i, a, b, SYN_MUL); }
 int syn_math_add(SYN* syn, unsigned int i, int a, int b) { return make_math(syn, i, a, b, SYN_ADD); }
 
 int syn_math_val(SYN* syn, unsigned int i, float n) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  disconnect_all(*s);
-  s->math.n = n;
-  s->type.store(SYN_VAL, kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    disconnect_all(s);
+    s.math.n = n;
+    s.type.store(SYN_VAL, kRelaxed);
+  });
 }
 
 float syn_freqval(SYN* syn, float freq) {
@@ -583,63 +397,56 @@ float syn_freqval(SYN* syn, float freq) {
 // ---- stage control and inspection -------------------------------------------
 
 int syn_reset(SYN* syn, unsigned int i) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  const float rate = rate_of(*syn);
-  SYNOSC& o = s->osc;
-  switch (kind_of(*s)) {
-    case SYN_ADSR:
-      s->adsr.level = 0.0f;
-      s->out = 0.0f;
-      s->adsr.step = 'a';
-      break;
-    case SYN_NOISE:
-      o.phase = 0.0f;
-      o.randval = static_cast<float>(static_cast<uint32_t>(syn->randnum) & 0xFFFFu) / 32767.0f - 1.0f;
-      s->out = o.randval;
-      o.period = 1.0f;
-      o.phasestep = 8.0f * o.freq / rate;
-      break;
-    case SYN_PULSE:
-      o.phase = 0.0f;
-      s->out = 1.0f;
-      o.period = 1.0f;
-      o.phasestep = o.freq / rate / oversample_of(*syn);
-      break;
-    case SYN_RAMP: s->out = s->ramp.start; break;
-    case SYN_SINE:
-      o.period = 1.0f;
-      o.phase = 0.0f;
-      s->out = 0.0f;
-      o.phasestep = o.freq / rate;
-      break;
-    case SYN_TRIANGLE:
-      o.phase = triangle_start_phase(o.duty);
-      s->out = 0.0f;
-      o.period = 1.0f;
-      o.phasestep = o.freq / rate / oversample_of(*syn);
-      break;
-    default: break;
-  }
-  s->reset = 1;
-  s->end.store(0, kRelaxed);
-  s->hold.store(0, kRelaxed);
-  s->type.store(signed_kind(s->type.load(kRelaxed), true), kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) {
+    const float rate = rate_of(*syn);
+    SYNOSC& o = s.osc;
+    switch (kind_of(s)) {
+      case SYN_ADSR:
+        s.adsr.level = 0.0f;
+        s.out = 0.0f;
+        s.adsr.step = 'a';
+        break;
+      case SYN_NOISE:
+        o.phase = 0.0f;
+        o.randval = static_cast<float>(static_cast<uint32_t>(syn->randnum) & 0xFFFFu) / 32767.0f - 1.0f;
+        s.out = o.randval;
+        o.period = 1.0f;
+        o.phasestep = 8.0f * o.freq / rate;
+        break;
+      case SYN_PULSE:
+        o.phase = 0.0f;
+        s.out = 1.0f;
+        o.period = 1.0f;
+        o.phasestep = o.freq / rate / oversample_of(*syn);
+        break;
+      case SYN_RAMP: s.out = s.ramp.start; break;
+      case SYN_SINE:
+        o.period = 1.0f;
+        o.phase = 0.0f;
+        s.out = 0.0f;
+        o.phasestep = o.freq / rate;
+        break;
+      case SYN_TRIANGLE:
+        o.phase = triangle_start_phase(o.duty);
+        s.out = 0.0f;
+        o.period = 1.0f;
+        o.phasestep = o.freq / rate / oversample_of(*syn);
+        break;
+      default: break;
+    }
+    s.reset = 1;
+    s.end.store(0, kRelaxed);
+    s.hold.store(0, kRelaxed);
+    s.type.store(signed_kind(s.type.load(kRelaxed), true), kRelaxed);
+  });
 }
 
 int syn_mix(SYN* syn, unsigned int i, int enable) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->mix.store(enable != 0 ? 1 : 0, kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) { s.mix.store(enable != 0 ? 1 : 0, kRelaxed); });
 }
 
 int syn_enable(SYN* syn, unsigned int i, int enable) {
-  SYNFUNC* s = stage_at(syn, i);
-  if (s == nullptr) return -1;
-  s->type.store(signed_kind(s->type.load(kRelaxed), enable != 0), kRelaxed);
-  return 0;
+  return on_stage(syn, i, [&](SYNFUNC& s) { s.type.store(signed_kind(s.type.load(kRelaxed), enable != 0), kRelaxed); });
 }
 
 void syn_enable_range(SYN* syn, unsigned int first, unsigned int last, int flag) {
@@ -744,60 +551,6 @@ int syn_set_beat_callback(SYN* syn, SYN_BEAT_CALLBACK callback, float bps) {
   syn->tempo_samples_per_beat.store(per_beat, kRelaxed);
   syn->tempo_counter.store(1, kRelaxed);
   syn->tempo_callback.store(callback, kRelaxed);
-  std::printf("tempo_samples_per_beat %d (%f bps)\n", static_cast<int>(per_beat), static_cast<double>(bps));
+  kel_log_bare("tempo_samples_per_beat %d (%f bps)\n", static_cast<int>(per_beat), static_cast<double>(bps));
   return 1;
-}
-
-// ---- evaluation -------------------------------------------------------------
-
-void syn_update(SYN* syn, void* buf, unsigned int count) {
-  if (syn == nullptr || buf == nullptr || count == 0) return;
-  auto* out = static_cast<int16_t*>(buf);
-  SYN& s = *syn;
-
-  // Read once for the whole buffer.
-  const unsigned int stages = std::min(s.stages.load(kRelaxed), SYN_STAGES);
-  const unsigned int oversample = s.oversample == 0 ? 1u : s.oversample;
-  const float oversample_f = static_cast<float>(oversample);
-  const float oversample_recip = 1.0f / oversample_f;
-  const float vol = s.vol.load(kRelaxed);
-  const float q_alpha = s.q_alpha;
-
-  for (unsigned int n = 0; n < count; ++n) {
-    float mix = 0.0f;
-    for (unsigned int j = 0; j < stages; ++j) {
-      SYNFUNC& st = s.stage[j];
-      float value;
-      switch (st.type.load(kRelaxed)) {
-        case SYN_SINE: value = eval_sine(s, st); break;
-        case SYN_NOISE: value = eval_noise(s, st); break;
-        case SYN_PULSE:
-          value = eval_oversampled<SYN_PULSE>(s, st, oversample, oversample_f, oversample_recip);
-          break;
-        case SYN_TRIANGLE:
-          value = eval_oversampled<SYN_TRIANGLE>(s, st, oversample, oversample_f, oversample_recip);
-          break;
-        case SYN_HIGHPASS: value = eval_highpass(s, st); break;
-        case SYN_LOWPASS: value = eval_lowpass(s, st, q_alpha); break;
-        case SYN_ADSR: value = eval_envelope(s, st); break;
-        case SYN_RAMP: value = eval_ramp(st); break;
-        case SYN_MUL: value = eval_math(s, st, true); break;
-        case SYN_ADD: value = eval_math(s, st, false); break;
-        case SYN_VAL: value = st.math.n; break;
-        default: continue;  // unused, disabled or unknown: keeps its out
-      }
-      st.out = value;
-      if (st.mix.load(kRelaxed) != 0) mix += value;
-    }
-    out[n] = to_sample(mix * vol);
-
-    if (SYN_BEAT_CALLBACK beat = s.tempo_callback.load(kRelaxed)) {
-      int64_t left = static_cast<int64_t>(s.tempo_counter.load(kRelaxed)) - 1;
-      if (left <= 0) {
-        beat(syn);
-        left = std::min<uint32_t>(s.tempo_samples_per_beat.load(kRelaxed), 2147483647u);
-      }
-      s.tempo_counter.store(static_cast<int32_t>(left), kRelaxed);
-    }
-  }
 }

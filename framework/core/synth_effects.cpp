@@ -180,7 +180,7 @@ SYNTH_EFFECT_STATE* synth_effect_ex(SYNTH_EFFECT func, char priority) {
   return fx;
 }
 
-void synth_effects_update() {
+void synth_effects_update() noexcept {
   if (!synth_enabled()) return;
   const int count = slot_count();
   const int size = effect_slots_.load(kRelaxed);

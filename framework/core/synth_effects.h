@@ -64,8 +64,12 @@ void synth_effects_init(int voices, int slots);
 SYNTH_EFFECT_STATE* synth_effect(SYNTH_EFFECT func);
 SYNTH_EFFECT_STATE* synth_effect_ex(SYNTH_EFFECT func, char priority);
 
-// Runs every slot's effect once; at most once per logic tick. Audio thread.
-void synth_effects_update();
+// Runs every slot's effect once, at most once per logic tick (kel_ticks),
+// and frees the slots whose effects stop or release; about once a second of
+// the runtime clock it also disables the stages of free slots whose sound
+// has ended. Does nothing while the synthesiser is off. Audio thread: takes
+// no lock and allocates nothing itself (effect functions must not either).
+void synth_effects_update() noexcept;
 
 // Number of slots whose stages are audible.
 int synth_effects_active();

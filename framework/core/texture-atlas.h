@@ -19,16 +19,8 @@
 // running out of memory writes "line <site>: No more memory for allocating
 // data" to standard error and exits with status 1.
 //
-// Chosen here:
-// - Fit tests compare in 64-bit signed arithmetic, so a request far larger
-//   than the packer (or a packer smaller than 3 x 3, which has no free texel
-//   inside its margin) fits nowhere instead of wrapping around.
-// - texture_atlas_set_region also asserts "width < self->width" and
-//   "height < self->height" after its documented conditions, so a block
-//   whose end would wrap around 32 bits is refused before anything is copied.
-// - The packer has no GL of its own: texture_atlas_delete deletes a texture
-//   named by `id` through the deleter that the drawing library installs
-//   (texture_atlas_set_texture_deleter); without one, `id` is only forgotten.
+// The packer has no GL of its own: a texture named by a packer's `id` is
+// deleted through the deleter that the drawing library installs.
 #pragma once
 
 #include <cstdint>
@@ -96,13 +88,17 @@ texture_atlas_t* texture_atlas_new(uint32_t width, uint32_t height, uint32_t dep
 // the installed texture deleter first. Asserts "self".
 void texture_atlas_delete(texture_atlas_t* self);
 
-// Finds room for a `width` x `height` rectangle and marks it used. Returns
+// Finds room for a `width` x `height` rectangle and marks it used. The fit
+// is tested in 64-bit arithmetic, so a request far larger than the packer
+// (or any request to a packer smaller than 3 x 3, which has no free texel
+// inside its margin) fits nowhere rather than wrapping round. Returns
 // (x, y, width, height), or (-1, -1, 0, 0) when nothing fits, in which case
 // nothing changes. Asserts "self".
 ivec4 texture_atlas_get_region(texture_atlas_t* self, uint32_t width, uint32_t height);
 // The y at which a `width` x `height` rectangle would sit with its left edge
 // on node `index`'s x, or -1 when it does not fit there. A zero width gives
-// the node's y. Asserts "self" (and `index` is checked as vector_get does).
+// the node's y. Compares in 64-bit arithmetic, as texture_atlas_get_region.
+// Asserts "self" (and `index` is checked as vector_get does).
 int texture_atlas_fit(texture_atlas_t* self, uint32_t index, uint32_t width, uint32_t height);
 // Joins neighbouring nodes of equal y. Asserts "self".
 void texture_atlas_merge(texture_atlas_t* self);
@@ -111,7 +107,8 @@ void texture_atlas_merge(texture_atlas_t* self);
 // this order, "self", "x > 0", "y > 0", "x < (self->width-1)",
 // "(x + width) <= (self->width-1)", "y < (self->height-1)",
 // "(y + height) <= (self->height-1)", then "width < self->width" and
-// "height < self->height" (see above). The region must lie inside the
+// "height < self->height", so that a block whose end would wrap round 32
+// bits is refused before anything is copied. The region must lie inside the
 // margin, so the copy never leaves the buffer.
 void texture_atlas_set_region(texture_atlas_t* self, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
                               const unsigned char* data, uint32_t stride);

@@ -1,26 +1,45 @@
 #include "framework/core/util.h"
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
+
+#include "framework/core/log.h"
+
+namespace {
+
+constexpr int kBytesPerLine = 16;
+
+// One line of the dump: the offset, the `count` byte groups, three spaces
+// for each missing one, and the text column, written with one write.
+void dump_line(const uint8_t* bytes, int offset, int count) {
+  constexpr char kHex[] = "0123456789abcdef";
+  // Sixteen groups of a space and two hex digits, and a NUL.
+  std::array<char, kBytesPerLine * 3 + 1> groups{};
+  std::array<char, kBytesPerLine + 1> text{};
+  for (int k = 0; k < count; ++k) {
+    const uint8_t byte = bytes[offset + k];
+    const auto at = static_cast<std::size_t>(k);
+    groups[3 * at] = ' ';
+    groups[3 * at + 1] = kHex[byte >> 4];
+    groups[3 * at + 2] = kHex[byte & 15];
+    text[at] = byte >= 32 && byte <= 126 ? static_cast<char>(byte) : '.';
+  }
+  kel_log_bare("  %04x %s%*s  %s\n", static_cast<unsigned>(offset), groups.data(), (kBytesPerLine - count) * 3, "",
+               text.data());
+}
+
+}  // namespace
 
 void hexdump(const char* desc, const void* addr, int len) {
-  if (desc != nullptr) std::printf("%s (%d bytes):\n", desc, len);
+  if (desc != nullptr) kel_log_bare("%s (%d bytes):\n", desc, len);
   if (addr == nullptr && len > 0) return;
-  const auto* bytes = static_cast<const uint8_t*>(addr);
-  std::array<char, 17> text{};  // the text column of the current line
-  int i = 0;
-  for (; i < len; ++i) {
-    if (i % 16 == 0) {
-      if (i != 0) std::printf("  %s\n", text.data());
-      std::printf("  %04x ", static_cast<unsigned>(i));
-    }
-    const uint8_t byte = bytes[i];
-    std::printf(" %02x", static_cast<unsigned>(byte));
-    const auto column = static_cast<std::size_t>(i % 16);
-    text[column] = byte >= 32 && byte <= 126 ? static_cast<char>(byte) : '.';
-    text[column + 1] = '\0';
+  if (len <= 0) {
+    kel_log_bare("  \n");
+    return;
   }
-  for (; i % 16 != 0; ++i) std::printf("   ");
-  std::printf("  %s\n", text.data());
+  const auto* bytes = static_cast<const uint8_t*>(addr);
+  for (int offset = 0; offset < len; offset += kBytesPerLine)
+    dump_line(bytes, offset, std::min(kBytesPerLine, len - offset));
 }

@@ -6,24 +6,16 @@
 //
 // Misuse stops the program: every operation checks its preconditions with
 // KEL_ASSERT (on in every build type) and the failed condition's text is
-// printed. Running out of memory writes "line <site>: No more memory for
-// allocating data" to standard error and exits with status 1; no operation
-// returns an allocation failure.
+// printed. Running out of memory (the allocator refuses, or a size or
+// capacity would not fit in 32 bits) writes "line <site>: No more memory
+// for allocating data" to standard error and exits with status 1; no
+// operation returns an allocation failure.
 //
 // Pointers into the storage (vector_get, vector_front, vector_back and the
 // items field) stay valid until the next operation that grows or shrinks the
 // storage: vector_insert, vector_push_back, vector_insert_data,
 // vector_push_back_data, vector_reserve, vector_resize, vector_shrink and
 // vector_delete.
-//
-// Chosen here:
-// - An item pointer (or a data block) handed to an inserting operation may
-//   point into the vector itself; the item is read from its new place when
-//   the storage moves, so vector_push_back(v, vector_get(v, 0)) is safe.
-// - vector_shrink of an empty vector frees the storage (capacity 0); the
-//   next insertion makes room for one item again.
-// - A size or capacity that would not fit in 32 bits, or a storage that the
-//   allocator refuses, is treated as running out of memory.
 #pragma once
 
 #include <cstdint>
@@ -61,7 +53,9 @@ uint32_t vector_capacity(const vector_t* self);
 // Grows the storage to exactly `count` items when it holds fewer; never
 // shrinks it. Contents are kept.
 void vector_reserve(vector_t* self, uint32_t count);
-// Reallocates the storage to exactly `size` items (frees it when empty).
+// Reallocates the storage to exactly `size` items. An empty vector's
+// storage is freed (capacity 0); the next insertion makes room for one item
+// again.
 void vector_shrink(vector_t* self);
 // Forgets every item; storage and capacity are kept.
 void vector_clear(vector_t* self);
@@ -71,6 +65,8 @@ void vector_clear(vector_t* self);
 void vector_set(vector_t* self, uint32_t index, const void* item);
 // Inserts a copy of `item` before `index`; `index` == size appends (asserts
 // "self", "index <= self->size"). A full vector doubles its capacity first.
+// `item` may point into the vector itself: it is read from its new place
+// when the storage moves, so vector_push_back(v, vector_get(v, 0)) is safe.
 void vector_insert(vector_t* self, uint32_t index, const void* item);
 // Removes items first up to, not including, last (asserts "self",
 // "first < self->size", "last < self->size+1", "first < last"). The
@@ -86,11 +82,13 @@ void vector_pop_back(vector_t* self);
 // needed; new items hold whatever the storage held.
 void vector_resize(vector_t* self, uint32_t count);
 // Appends `count` items copied from `data`, growing to exactly the room
-// needed (asserts "self", "data", "count").
+// needed (asserts "self", "data", "count"). `data` may point into the vector
+// itself, as for vector_insert.
 void vector_push_back_data(vector_t* self, const void* data, uint32_t count);
 // Inserts `count` items from `data` before `index`, which must name an
 // existing item: use vector_push_back_data to append (asserts "self",
-// "index < self->size", "data", "count").
+// "index < self->size", "data", "count"). `data` may point into the vector
+// itself, as for vector_insert.
 void vector_insert_data(vector_t* self, uint32_t index, const void* data, uint32_t count);
 // Sorts the items in place with qsort (asserts "self", "self->size").
 void vector_sort(vector_t* self, VECTOR_COMPARE compare);

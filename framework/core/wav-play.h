@@ -8,9 +8,10 @@
 // together in one 64-bit word (`state`) with a change count, so that every
 // flag change is a single read-modify-write and the mixer's write-back of a
 // position is a compare-and-swap that gives way to anything the logic thread
-// did in the meantime (see wav-play.cpp). The mixers are meant for one audio
+// did in the meantime (see wav_bank.h). The mixers are meant for one audio
 // thread; all other functions for the logic thread. Nothing takes a lock and
-// the mixers allocate nothing and print nothing.
+// the mixers allocate nothing and print nothing. The loader's messages go to
+// the log's stream (kel_log_stream), without the log prefix.
 #pragma once
 
 #include <atomic>
@@ -61,51 +62,85 @@ struct VOICE {
   uint32_t pos() const { return static_cast<uint32_t>(state.load() >> 32); }
 };
 
-// Marks the player initialised with the output rate and the bit width that
-// loaded samples are converted to (16 for the audio stream), and silences
-// and clears all 32 voices. May be called again when the stream reopens;
-// loaded samples stay valid.
+// Marks the player initialised with the output rate in frames per second
+// and the bit width that loaded samples are converted to (16 for the audio
+// stream), and silences and clears all 32 voices. May be called again when
+// the stream reopens; loaded samples stay valid. Logic thread.
 void wave_init(unsigned int rate, unsigned int bits);
 
-// Loads a PCM WAV file (8 or 16 bits, any number of channels, mixed down to
-// mono). Null on failure, with a message on standard output; null without a
-// message while the player is not initialised.
+// Loads the PCM WAV file `fname` (8 or 16 bits, any number of channels,
+// mixed down to mono) and converts it to the player's bit width. Returns a
+// new sample that the caller owns until it passes it to wave_free; null on
+// failure, after a message on the log's stream (kel_log_stream) without the
+// log prefix; null without a message while the player is not initialised.
+// The name is read during the call only. Logic thread.
 WAV* wave_load(const char* fname);
 
 // Stops every voice that plays `wav`, detaches it from them, waits for a
-// mixing call in progress to finish, then releases the sample. Null is
-// ignored. Logic thread only.
+// mixing call in progress to finish, then releases the sample and its data:
+// `wav` is invalid afterwards. Null is ignored. Logic thread only.
 void wave_free(WAV* wav);
 
-// Starts `wav` on the lowest free voice and returns its index; -1 when the
-// player is not initialised or every voice is taken, -2 when `wav` is null.
+// Starts `wav` on the lowest voice that is not taken (cutting off a dropped
+// voice that still sounds there), from its start, with volume `vol` (0..1),
+// `pitch` (1 its own speed) and `pan` (-1..+1), looping when `loop` is
+// non-zero; the voice frees itself when a non-looping sample ends. Returns
+// the voice index; -1 when the player is not initialised or every voice is
+// taken, -2 when `wav` is null. The voice refers to `wav`, which must stay
+// loaded while it plays. Logic thread.
 int wave_play(WAV* wav, float vol, float pitch, float pan, int loop);
+// wave_play(wav, 1, 1, 0, 0).
 int wave_just_play(WAV* wav);
 
-// Reserves the lowest voice that is not taken (-1 if none). The voice keeps
-// its sample and position; it no longer frees itself at its sample's end.
+// Reserves the lowest voice that is not taken and returns its index (-1 if
+// none). The voice keeps its sample and position; it no longer frees itself
+// at its sample's end. Logic thread.
 int wave_take_voice();
+// Gives a voice back (clears `taken`): it sounds on to its end unless the
+// next allocation takes it. Indices outside 0..31 are ignored, here and in
+// every voice function below. Logic thread.
 void wave_drop_voice(int voice);
 // Sets `playing` when the voice has a sample; a voice that had reached the
-// end of its sample starts again from the beginning.
+// end of its sample starts again from the beginning. Logic thread.
 void wave_start_voice(int voice);
+// Clears `playing`; the position is kept for wave_start_voice. Logic thread.
 void wave_stop_voice(int voice);
+// Clamps `pan` to -1..+1 (NaN: 0), stores it and recomputes both gains:
+// full gain on both sides at the centre, the far side falling to 0 at the
+// ends. Logic thread.
 void wave_set_voice_pan(int voice, float pan);
+// Clamps `vol` to 0..1 (NaN: 0), stores it and recomputes both gains.
+// Logic thread.
 void wave_set_voice_vol(int voice, float vol);
+// Stores `pitch` (negative or NaN: 0) and recomputes the step from the
+// sample's rate and the output rate; nothing when the voice has no sample.
+// Logic thread.
 void wave_set_voice_pitch(int voice, float pitch);
+// Loops the voice's sample when `loop` is non-zero. Logic thread.
 void wave_set_voice_loop(int voice, int loop);
 
 // The mixers: add every playing voice into `frames` signed 16-bit values
-// (mono) or left/right pairs (stereo), with saturation. Return the number of
-// voices that were playing; 0 for a null buffer.
-int wave_output(void* buffer, unsigned int frames);
-int wave_output_stereo(void* interleaved_buffer, unsigned int frames);
+// (mono: the left gain) or left/right pairs (stereo), with saturation, and
+// advance the voices, ending those whose samples end. Return the number of
+// voices that were playing, those that ended during the call included; 0
+// for a null buffer. The buffer is the caller's and is used during the call
+// only. Audio thread (one at a time): they allocate nothing, take no lock,
+// never wait and print nothing.
+int wave_output(void* buffer, unsigned int frames) noexcept;
+int wave_output_stereo(void* interleaved_buffer, unsigned int frames) noexcept;
 
+// Stops and gives back every voice. Logic thread.
 void wave_drop_all();
+// Stops and gives back every voice that plays `wav` (null is ignored).
+// Logic thread.
 void wave_stop_wav(WAV* wav);
+// 1 when some voice plays `wav`, else 0 (also for null). Logic thread.
 int wave_is_wav_playing(WAV* wav);
+// Number of voices playing now; 0 while the player is not initialised.
+// Logic thread.
 int wave_count_playing();
 
-// Read-only view of voice `voice` (0..31) for inspection; null outside the
-// bank.
+// Read-only view of voice `voice` (0..31) for inspection, valid for the
+// whole run (the bank is static); null outside the bank. Read its fields
+// through VOICE's accessors: the audio thread may change them meanwhile.
 const VOICE* wave_voice(int voice);

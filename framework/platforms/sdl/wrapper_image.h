@@ -10,29 +10,25 @@
 // TGA defines).
 //
 // Threads: main thread only; never from the mixing hook.
-//
-// Chosen here:
-// - The file is read whole (at most 512 MiB) and decoded from memory, so the
-//   bytes that were checked are the bytes decoded.
-// - The image's size is taken from its header before decoding; a header too
-//   short or damaged to tell it is refused as damaged, and an image with a
-//   side of 0 or above 8192 pixels is refused: SDL 1.2 keeps a
-//   surface's row length in 16 bits, and such images cannot go into an
-//   atlas anyway.
-// - A GIF whose extension blocks run past the end of the file, or whose
-//   image data has a code size outside 2..8 bits, is refused as damaged
-//   before decoding: SDL_image's decoder never returns from either (found
-//   by fuzzing), and crashes on an image of height 0.
-// - The decoded surface is converted to 32-bit RGBA in memory, not to the
-//   display's format, so images load with or without a window (the live
-//   player never opens one).
 #pragma once
 
 // Loads `filename` (used as given) into w x h x 4 bytes, red, green, blue,
 // alpha, top row first, and reports the size through `w` and `h`. Pixels of
 // the surface's colour key become 0, 0, 0, 0. The caller frees the bytes with
-// free(). Logs "image '<file>' <w>x<h> (<bytes> bytes)". Returns null after
-// logging one of:
+// free(). Logs "image '<file>' <w>x<h> (<bytes> bytes)".
+//
+// The file is read whole (at most 512 MiB) and decoded from memory, so the
+// bytes that were checked are the bytes decoded. The image's size is taken
+// from its header before decoding: a header too short or too damaged to
+// tell it is refused as damaged, and so is a GIF whose extension blocks run
+// past the end of the file or whose image data has a code size outside 2..8
+// bits (SDL_image's decoder would never return from either). A side of 0 or
+// above 8192 pixels is refused: SDL 1.2 keeps a surface's row length in 16
+// bits, and such an image cannot go into an atlas anyway. The decoded
+// surface is converted to 32-bit RGBA in memory, not to the display's
+// format, so images load with or without a window.
+//
+// Returns null after logging one of:
 //   "image '<file>' load failed"  (missing, unreadable, damaged, or the decoder gave up)
 //   "image '<file>' refused: not a PNG, BMP, TGA, JPEG or GIF file"
 //   "image '<file>' refused: <w>x<h> pixels (sides of 1 to 8192 are taken)"

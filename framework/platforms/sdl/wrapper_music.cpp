@@ -25,7 +25,7 @@ int sample_rate_ = 8000;
 
 // Adds the synthesiser's mono values into both channels of `frames` frames,
 // saturating where the 16-bit sum would overflow.
-void add_synth(int16_t* samples, int frames) {
+void add_synth(int16_t* samples, int frames) noexcept {
   for (int done = 0; done < frames;) {
     const int piece = std::min(frames - done, kSynthFrames);
     syn_update(&synraw, synthbuf.data(), static_cast<unsigned>(piece));
@@ -99,7 +99,7 @@ void wrapper_sound_exit() { close_device(); }
 // The fixed order: SDL_mixer's own mix is in the stream already; then the
 // bytebeat (wrapping addition), the sample player (clipping) and the
 // synthesiser (saturating).
-void mixaudio(int, void* stream, int len, void*) {
+void mixaudio(int, void* stream, int len, void*) noexcept {
   // Whatever the sources log on this thread (an effect function, the
   // decoder) goes to the log's ring: this thread never waits on output.
   KelLogDeferred deferred_log;

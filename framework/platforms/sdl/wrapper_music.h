@@ -20,7 +20,7 @@ void wrapper_sound_exit();
 // bytebeat callback (wrapping), the sample player (clipping) and the
 // synthesiser (saturating), as kel_settings switches them. Allocates
 // nothing, takes no lock, and logs only through the deferred log ring.
-void mixaudio(int chan, void* stream, int len, void* udata);
+void mixaudio(int chan, void* stream, int len, void* udata) noexcept;
 
 // Frames per buffer that a rate gets when no size is asked for.
 unsigned wrapper_default_buffer_frames(unsigned samplerate);
