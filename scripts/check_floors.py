@@ -15,8 +15,15 @@ halves of that rule on the built archives and their sources:
     none but the drawing library and the platform calls GL, and none but the
     picture library calls libpng or FFTW.
 
+With --tests it checks the test programs instead: none needs a shared
+library from outside the project (SDL, GL, libpng, FFTW) that the floor it
+tests and the floors below it do not use. So the test programs of the base
+library need none of them.
+
 Usage: check_floors.py SOURCE_DIR NM MANIFEST
+       check_floors.py --tests READELF TEST_MANIFEST
 MANIFEST has one line per library: name<TAB>archive<TAB>sources (';'-separated).
+TEST_MANIFEST has one line per test program: name<TAB>floor<TAB>executable.
 """
 import os
 import re
@@ -46,6 +53,16 @@ SDL_SYMBOL = re.compile(r"^(SDL_|Mix_|IMG_)")
 GL_SYMBOL = re.compile(r"^gl[A-Z]")
 PICTURE_HEADER = re.compile(r"^(png|pngconf|fftw3)\.h$")
 PICTURE_SYMBOL = re.compile(r"^(png_|fftw)")
+# The shared libraries from outside the project that a floor may need, and
+# the floors that use each. The platform's tests need libpng too: its image
+# loader reads PNG through SDL_image, and they write their PNG files with it.
+OUTSIDE = {
+    "SDL": (re.compile(r"^libSDL"), SDL_USERS),
+    "GL": (re.compile(r"^lib(GL|GLX|OpenGL|EGL)[.-]"), GL_USERS),
+    "libpng": (re.compile(r"^libpng"), PICTURE_USERS | {"kelplatform_sdl"}),
+    "FFTW": (re.compile(r"^libfftw3"), PICTURE_USERS),
+}
+NEEDED = re.compile(r"\(NEEDED\).*\[(.+)\]")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
@@ -80,7 +97,34 @@ def symbols(nm, archive):
     return defined, undefined
 
 
+def check_tests(readelf, manifest):
+    """The test programs: the shared libraries each needs (its DT_NEEDED
+    entries), against those its floor may use."""
+    problems = []
+    count = 0
+    with open(manifest, encoding="utf-8") as f:
+        for line in f:
+            name, floor, executable = line.rstrip("\n").split("\t")
+            count += 1
+            if floor not in BELOW:
+                problems.append(f"{name}: tests {floor}, which is no floor")
+                continue
+            floors = {floor, *BELOW[floor]}
+            out = subprocess.run([readelf, "-d", executable], check=True,
+                                 capture_output=True, text=True).stdout
+            for needed in NEEDED.findall(out):
+                for kind, (pattern, users) in OUTSIDE.items():
+                    if pattern.match(needed) and not floors & users:
+                        problems.append(f"{name}: a test of {floor} needs {needed} ({kind})")
+    for p in problems:
+        print(p)
+    print(f"check_floors: {count} test programs, {len(problems)} problem(s)")
+    return 1 if problems else 0
+
+
 def main():
+    if sys.argv[1] == "--tests":
+        return check_tests(*sys.argv[2:4])
     source_dir, nm, manifest = sys.argv[1:4]
     libs = {}
     with open(manifest, encoding="utf-8") as f:

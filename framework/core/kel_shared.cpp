@@ -6,10 +6,14 @@ std::atomic<uint32_t> kel_ticks{0};
 namespace {
 
 constinit std::atomic<KEL_CLOCK_SECONDS> clock_seconds{nullptr};
+constinit std::atomic<KEL_CLOCK_MS> platform_clock_ms{nullptr};
+constinit std::atomic<KEL_CLOCK_DELAY> platform_clock_delay{nullptr};
 constinit std::atomic<int> quit_{0};
 const char* appname_ = nullptr;
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<KEL_CLOCK_SECONDS>::is_always_lock_free);
+static_assert(std::atomic<KEL_CLOCK_MS>::is_always_lock_free);
+static_assert(std::atomic<KEL_CLOCK_DELAY>::is_always_lock_free);
 
 }  // namespace
 
@@ -19,6 +23,13 @@ double kel_clock_seconds() {
   const KEL_CLOCK_SECONDS seconds = clock_seconds.load();
   return seconds ? seconds() : 0.0;
 }
+
+void kel_set_platform_clock(KEL_CLOCK_MS ms, KEL_CLOCK_DELAY delay) {
+  platform_clock_ms.store(ms);
+  platform_clock_delay.store(delay);
+}
+KEL_CLOCK_MS kel_platform_clock_ms() { return platform_clock_ms.load(); }
+KEL_CLOCK_DELAY kel_platform_clock_delay() { return platform_clock_delay.load(); }
 
 void kel_quit() { quit_.store(1); }
 int kel_is_quit() { return quit_.load(); }

@@ -8,8 +8,8 @@
 #include <set>
 #include <sstream>
 
-#include "support/process.h"
-#include "support/render_files.h"
+#include "support/app/process.h"
+#include "support/app/render_files.h"
 #include "support/wav_file.h"
 
 using ::testing::HasSubstr;

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <utility>
 
-#include "framework/platforms/sdl/wrapper.h"
+#include "framework/core/kel_shared.h"
 
 namespace fake_clock {
 namespace {
@@ -24,16 +24,17 @@ void install(uint32_t start_ms) {
   ms = start_ms;
   slept_ms = 0;
   delay_hook = nullptr;
-  wrapper_set_clock(read_ms, delay);
+  kel_set_platform_clock(read_ms, delay);
 }
 
 void uninstall() {
-  wrapper_set_clock(nullptr, nullptr);
+  kel_set_platform_clock(nullptr, nullptr);
   delay_hook = nullptr;
 }
 void set(uint32_t value) { ms = value; }
 void advance(uint32_t d) { ms += d; }
 uint32_t now() { return ms.load(); }
+double seconds() { return ms.load() / 1000.0; }
 uint64_t slept() { return slept_ms.load(); }
 void on_delay(std::function<void(uint32_t)> hook) { delay_hook = std::move(hook); }
 

@@ -1,4 +1,6 @@
-// A platform clock that the test drives by hand.
+// A platform clock that the test drives by hand. It is installed in the
+// base library (kel_set_platform_clock), where the platform reads it, so
+// that tests below the platform can drive time too.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,9 @@ void uninstall();
 void set(uint32_t ms);
 void advance(uint32_t ms);
 uint32_t now();
+// now() in seconds, as the runtime clock reads the platform's before kel_init
+// took a start time: for kel_set_clock in tests without the runtime.
+double seconds();
 // Total milliseconds that the platform asked to sleep since install.
 uint64_t slept();
 // Called on every platform sleep with the milliseconds asked for; the main

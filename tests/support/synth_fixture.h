@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "framework/core/kel.h"
+#include "framework/core/kel_shared.h"
 #include "framework/core/synth.h"
 #include "framework/core/synth_effects.h"
 #include "support/fake_clock.h"
@@ -18,7 +18,7 @@ class SynthEffectsTest : public ::testing::Test {
 
   void SetUp() override {
     fake_clock::install(0);
-    kel_set_clock(kel_seconds);
+    kel_set_clock(fake_clock::seconds);
     kel_settings.enable_synth = 1;
     kel_settings.synth_effects_state = 0;
     kel_ticks = first_tick_;

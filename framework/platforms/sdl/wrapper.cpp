@@ -4,7 +4,6 @@
 #include <GL/gl.h>
 #include <pthread.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -27,12 +26,20 @@ int desktop_h = 0;
 int fullscreen_ = 0;
 SDL_Joystick* joy = nullptr;
 
-uint32_t sdl_ms() { return SDL_GetTicks(); }
-void sdl_delay(uint32_t ms) { SDL_Delay(ms); }
-
-// Read by the log prefix, which the audio thread writes too.
-std::atomic<WRAPPER_CLOCK_MS> clock_ms{sdl_ms};
-std::atomic<WRAPPER_CLOCK_DELAY> clock_delay{sdl_delay};
+// The clock and sleeping: SDL's, or the stand-ins installed in the base
+// library (kel_set_platform_clock). The log prefix reads the clock on the
+// audio thread too.
+uint32_t clock_ms() {
+  const KEL_CLOCK_MS ms = kel_platform_clock_ms();
+  return ms ? ms() : SDL_GetTicks();
+}
+void clock_delay(uint32_t ms) {
+  if (const KEL_CLOCK_DELAY delay = kel_platform_clock_delay()) {
+    delay(ms);
+  } else {
+    SDL_Delay(ms);
+  }
+}
 
 // Every subsystem but SDL's timers. The timer subsystem starts a thread that
 // wakes every millisecond for as long as SDL runs, to serve SDL_AddTimer,
@@ -173,7 +180,7 @@ void wrapper_handle_events() {
   if (keys[K_ESC]) kel_quit();
 }
 
-double wrapper_get_seconds() { return clock_ms.load()() / 1000.0; }
+double wrapper_get_seconds() { return clock_ms() / 1000.0; }
 
 namespace {
 
@@ -190,10 +197,10 @@ bool reached(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) >= 0; 
 
 }  // namespace
 
-uint32_t wrapper_get_ticks(float frequency) { return ticks_at(clock_ms.load()(), frequency); }
+uint32_t wrapper_get_ticks(float frequency) { return ticks_at(clock_ms(), frequency); }
 
 uint32_t wrapper_ms_until_ticks(float frequency, uint32_t ticks) {
-  const uint32_t now = clock_ms.load()();
+  const uint32_t now = clock_ms();
   const uint32_t now_ticks = ticks_at(now, frequency);
   if (reached(now_ticks, ticks)) return 0;
   // A tick count that no clock reading reaches (no rate, or one out of
@@ -213,10 +220,10 @@ int wrapper_set_logic_rate(float) { return 0; }
 
 void wrapper_delay(double seconds) {
   const double ms = seconds * 1000.0;
-  clock_delay.load()(ms > 0 && ms < 4.0e9 ? static_cast<uint32_t>(ms) : 0);
+  clock_delay(ms > 0 && ms < 4.0e9 ? static_cast<uint32_t>(ms) : 0);
 }
 
-void wrapper_delay_ms(uint32_t ms) { clock_delay.load()(ms); }
+void wrapper_delay_ms(uint32_t ms) { clock_delay(ms); }
 
 void wrapper_yield() { wrapper_delay(0.001); }
 
@@ -239,10 +246,7 @@ void wrapper_exit() {
   joy = nullptr;  // SDL_Quit closed it
 }
 
-void wrapper_set_clock(WRAPPER_CLOCK_MS ms, WRAPPER_CLOCK_DELAY delay) {
-  clock_ms.store(ms ? ms : sdl_ms);
-  clock_delay.store(delay ? delay : sdl_delay);
-}
+void wrapper_set_clock(WRAPPER_CLOCK_MS ms, WRAPPER_CLOCK_DELAY delay) { kel_set_platform_clock(ms, delay); }
 
 int replier_for_plat_msg(PLAT_MSG* msg) {
   if (msg != nullptr && msg->typeid_ == PLAT_MSG_TYPE_SCORE) {

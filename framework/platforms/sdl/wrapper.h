@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "framework/core/kel_shared.h"
 #include "framework/core/plat_msg.h"
 
 // Starts SDL with every subsystem but its timers (a subsystem that cannot
@@ -78,9 +79,10 @@ int translate_symbol(int symbol);
 // The platform's clock, replaceable so that tests can drive time by hand.
 // `ms` answers the milliseconds since start-up (SDL_GetTicks by default) and
 // `delay` sleeps (SDL_Delay by default); a null argument restores SDL's.
-// Both may be called from any thread.
-using WRAPPER_CLOCK_MS = uint32_t (*)();
-using WRAPPER_CLOCK_DELAY = void (*)(uint32_t ms);
+// Both may be called from any thread. The same as kel_set_platform_clock,
+// which holds them in the base library.
+using WRAPPER_CLOCK_MS = KEL_CLOCK_MS;
+using WRAPPER_CLOCK_DELAY = KEL_CLOCK_DELAY;
 void wrapper_set_clock(WRAPPER_CLOCK_MS ms, WRAPPER_CLOCK_DELAY delay);
 
 // --- Platform messages --------------------------------------------------------

@@ -15,7 +15,7 @@
 #include "framework/core/turtle.h"
 #include "support/capture.h"
 #include "support/fake_clock.h"
-#include "support/gl_window.h"
+#include "support/app/gl_window.h"
 
 namespace {
 

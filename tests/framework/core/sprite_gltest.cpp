@@ -17,8 +17,8 @@
 #include "framework/core/sprite.h"
 #include "framework/core/turtle.h"
 #include "support/capture.h"
-#include "support/gl_window.h"
-#include "support/image_file.h"
+#include "support/app/gl_window.h"
+#include "support/app/image_file.h"
 #include "support/wav_file.h"
 
 using ::testing::HasSubstr;

@@ -6,7 +6,7 @@
 #include "hack/tonebrook/picture.h"
 #include "hack/tonebrook/render.h"
 #include "support/capture.h"
-#include "support/render_files.h"
+#include "support/app/render_files.h"
 #include "support/wav_file.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "hack/tonebrook/render.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "support/capture.h"
-#include "support/render_files.h"
+#include "support/app/render_files.h"
 #include "support/wav_file.h"
 
 using ::testing::ElementsAre;

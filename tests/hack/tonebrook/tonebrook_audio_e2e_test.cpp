@@ -13,7 +13,7 @@
 
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "support/capture.h"
-#include "support/process.h"
+#include "support/app/process.h"
 #include "support/wav_file.h"
 
 

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "support/process.h"
+#include "support/app/process.h"
 #include "support/wav_file.h"
 
 using ::testing::HasSubstr;

@@ -14,8 +14,8 @@
 #include <sstream>
 
 #include "framework/platforms/sdl/wrapper_music.h"
-#include "support/process.h"
-#include "support/render_files.h"
+#include "support/app/process.h"
+#include "support/app/render_files.h"
 #include "support/wav_file.h"
 
 using ::testing::ElementsAre;

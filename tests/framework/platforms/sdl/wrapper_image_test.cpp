@@ -11,7 +11,7 @@
 
 #include "framework/platforms/sdl/wrapper_image.h"
 #include "support/capture.h"
-#include "support/image_file.h"
+#include "support/app/image_file.h"
 #include "support/wav_file.h"
 
 namespace {

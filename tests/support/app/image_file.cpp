@@ -1,4 +1,4 @@
-#include "support/image_file.h"
+#include "support/app/image_file.h"
 
 #include <png.h>
 

@@ -1,4 +1,4 @@
-#include "support/gl_window.h"
+#include "support/app/gl_window.h"
 
 #include <GL/gl.h>
 

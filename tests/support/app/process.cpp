@@ -1,4 +1,4 @@
-#include "support/process.h"
+#include "support/app/process.h"
 
 #include "support/capture.h"
 

@@ -1,4 +1,4 @@
-#include "support/render_files.h"
+#include "support/app/render_files.h"
 
 #include <png.h>
 
