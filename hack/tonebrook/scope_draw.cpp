@@ -77,13 +77,22 @@ void panel(const SCOPE_RECT& r) {
   frame(r);
 }
 
+// A trace: each column's span as a rectangle, neighbours that cover the
+// same rows joined into one (a flat stretch costs one polygon).
 void trace(const SCOPE_RECT& r, const std::vector<SCOPE_SPAN>& spans, const SCOPE_COLOUR& colour) {
   pen(colour);
-  const std::size_t n = std::min(spans.size(), static_cast<std::size_t>(r.w));
-  for (std::size_t c = 0; c < n; ++c) {
-    if (spans[c].low > spans[c].high) continue;
-    const double x = r.x + static_cast<double>(c);
-    rect(x, scope_trace_row(r, spans[c].high), x + 1, scope_trace_row(r, spans[c].low) + 1);
+  const int n = static_cast<int>(std::min(spans.size(), static_cast<std::size_t>(r.w)));
+  auto rows = [&](int c) -> std::array<int, 2> {
+    const SCOPE_SPAN& s = spans[static_cast<std::size_t>(c)];
+    if (s.low > s.high) return {0, -1};
+    return {scope_trace_row(r, s.high), scope_trace_row(r, s.low)};
+  };
+  for (int c = 0; c < n;) {
+    const std::array<int, 2> span = rows(c);
+    int end = c + 1;
+    while (end < n && rows(end) == span) ++end;
+    if (span[0] <= span[1]) rect(r.x + c, span[0], r.x + end, span[1] + 1);
+    c = end;
   }
 }
 
