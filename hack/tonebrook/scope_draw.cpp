@@ -155,11 +155,14 @@ SCOPE_LAYOUT scope_layout() {
   l.tune = {kMargin, kPanelTop, kPanelW, kPanelH};
   l.mix = {kMargin + kPanelW + kPanelGap, kPanelTop, kPanelW, kPanelH};
   l.spectrum = {kMargin + 2 * (kPanelW + kPanelGap), kPanelTop, kPanelW, kPanelH};
-  l.raster = {kMargin, kRasterTop, SCOPE_WINDOW_W - 2 * kMargin, ScopeModel::kRasterRows};
+  l.raster = {kMargin, kRasterTop, 2 * kPanelW + kPanelGap, ScopeModel::kRasterRows};
+  l.info = {l.spectrum.x, kRasterTop, kPanelW, ScopeModel::kRasterRows};
+  l.text_x = l.info.x + 8;
+  l.text_chars = (l.info.w - 16) / SCOPE_GLYPH_W;
   l.line_h = SCOPE_GLYPH_H + 2;
-  l.time_y = kRasterTop + ScopeModel::kRasterRows + 8 + SCOPE_GLYPH_H / 2;
-  l.message_y = l.time_y + l.line_h + 4;
-  l.message_lines = (SCOPE_WINDOW_H - 4 - (l.message_y - SCOPE_GLYPH_H / 2)) / l.line_h;
+  l.time_y = l.info.y + kCaptionRows + SCOPE_GLYPH_H / 2;
+  l.message_y = l.time_y + 3 * l.line_h;
+  l.message_lines = (l.info.y + l.info.h - 4 - (l.message_y - SCOPE_GLYPH_H / 2)) / l.line_h;
   return l;
 }
 
@@ -230,7 +233,7 @@ void ScopeView::draw(ScopeModel& model) {
 
   // Panels, traces and bars: one batch of polygons.
   poly_draw_start();
-  for (const SCOPE_RECT& r : {l.tune, l.mix, l.spectrum}) panel(r);
+  for (const SCOPE_RECT& r : {l.tune, l.mix, l.spectrum, l.info}) panel(r);
   pen(kFrame);
   frame({l.raster.x - 1, l.raster.y - 1, l.raster.w + 2, l.raster.h + 2});
   middle(l.tune);
@@ -290,34 +293,33 @@ void ScopeView::draw(ScopeModel& model) {
     turtle_set_pos_unscaled(tx, ty);
     glyphs_batch_plot(&font_, printable(s).c_str(), alignment, 0);
   };
-  const int right = SCOPE_WINDOW_W - kMargin;
+  // A name too long for the line shows its end.
   const auto per_line = static_cast<std::size_t>((SCOPE_WINDOW_W - 2 * kMargin) / SCOPE_GLYPH_W);
-  // A name too long to stand beside the facts shows its end.
   std::string_view name = model.file_line();
-  const std::size_t room = per_line - std::min(per_line, model.facts_line().size() + 2);
   std::string cut;
-  if (name.size() > room && room > 3) {
-    cut = "..." + std::string(name.substr(name.size() - (room - 3)));
+  if (name.size() > per_line) {
+    cut = "..." + std::string(name.substr(name.size() - (per_line - 3)));
     name = cut;
   }
   text(kMargin, l.header_y, name, kTitle, 0);
-  text(right, l.header_y, model.facts_line(), SCOPE_TEXT, 2);
-  const SCOPE_RECT* panels[] = {&l.tune, &l.mix, &l.spectrum};
-  const char* captions[] = {"tune", "mix", "spectrum"};
-  for (int i = 0; i < 3; ++i) text(panels[i]->x + 6, panels[i]->y + kCaptionRows / 2 + 1, captions[i], kCaption, 0);
+  const SCOPE_RECT* panels[] = {&l.tune, &l.mix, &l.spectrum, &l.info};
+  const char* captions[] = {"tune", "mix", "spectrum", "player"};
+  for (int i = 0; i < 4; ++i) text(panels[i]->x + 6, panels[i]->y + kCaptionRows / 2 + 1, captions[i], kCaption, 0);
   const int label_y = l.spectrum.y + l.spectrum.h - kLabelRows / 2 + 2;
   for (double hz = 100; hz < model.spectrum_edge_hz(model.sizes().spectrum_columns); hz *= 10) {
     if (hz < model.spectrum_edge_hz(0)) continue;
     const int lx = l.spectrum.x + model.spectrum_column_of(hz) * kSpectrumBarW;
     text(lx, label_y, hz < 1000 ? "100" : hz < 10000 ? "1k" : "10k", kCaption, 1);
   }
-  text(kMargin, l.time_y, model.time_line(), SCOPE_TEXT, 0);
-  // The message, broken at its line ends and at the window's width.
+  text(l.text_x, l.time_y, model.time_line(), SCOPE_TEXT, 0);
+  text(l.text_x, l.time_y + l.line_h, model.facts_line(), SCOPE_TEXT, 0);
+  // The message, broken at its line ends and at the panel's width.
+  const auto chars = static_cast<std::size_t>(l.text_chars);
   const SCOPE_COLOUR& colour = model.message_is_error() ? SCOPE_ERROR : SCOPE_PLAYING;
   std::string_view rest = model.message();
   for (int line_no = 0; line_no < l.message_lines && !rest.empty(); ++line_no) {
-    std::size_t take = std::min({rest.find('\n'), per_line, rest.size()});
-    text(kMargin, l.message_y + line_no * l.line_h, rest.substr(0, take), colour, 0);
+    const std::size_t take = std::min({rest.find('\n'), chars, rest.size()});
+    text(l.text_x, l.message_y + line_no * l.line_h, rest.substr(0, take), colour, 0);
     rest.remove_prefix(take);
     if (!rest.empty() && rest.front() == '\n') rest.remove_prefix(1);
   }

@@ -5,11 +5,14 @@
 // sprites (atlas.h, sprite.h), and glyph text from the window's font
 // (scope_font.h, glyphs.h).
 //
-// Layout, in a window of 960 x 600 pixels (y down): the file's name and
-// the tune's facts along the top; three panels side by side (the tune's
-// oscilloscope, the mix's oscilloscope, the spectrum); the bytebeat picture
-// across the window below them; `t`, its time and the player's last
-// message at the bottom.
+// Layout, in a window of 960 x 504 pixels (y down): the file's name along
+// the top; three panels side by side (the tune's
+// oscilloscope, the mix's oscilloscope, the spectrum); below them the
+// bytebeat picture under the first two, and beside it a panel of `t`, its
+// time, the tune's rate and number of instructions, and the player's last
+// message. (The picture is the costliest thing
+// to draw with the software renderer: 612 columns keep a frame's work
+// there under a third of one core at 60 frames a second.)
 //
 // Threads: main thread only (the GL context's); never from the mixing hook.
 //
@@ -27,7 +30,7 @@
 #include "hack/tonebrook/scope.h"
 
 constexpr int SCOPE_WINDOW_W = 960;
-constexpr int SCOPE_WINDOW_H = 600;
+constexpr int SCOPE_WINDOW_H = 504;
 constexpr int SCOPE_FONT_ATLAS = 14;
 constexpr int SCOPE_RASTER_ATLAS = 15;
 
@@ -42,7 +45,10 @@ struct SCOPE_LAYOUT {
   SCOPE_RECT mix;      // the mix's oscilloscope
   SCOPE_RECT spectrum;
   SCOPE_RECT raster;   // the bytebeat picture, one pixel a cell
-  int time_y;          // centre row of the line of `t`
+  SCOPE_RECT info;     // `t` and the message
+  int text_x;          // left edge of the text in the info panel
+  int text_chars;      // characters a line of it holds
+  int time_y;          // centre row of the line of `t`, the facts' on the next
   int message_y;       // centre row of the message's first line
   int message_lines;   // lines the message may take
   int line_h;          // rows from one line of text to the next

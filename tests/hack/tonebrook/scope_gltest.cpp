@@ -135,7 +135,7 @@ TEST_F(Scope, AnErrorIsShownInItsColourAndPlayingIsNot) {
   auto count = [&](const Frame& f, const Rgb& c) {
     int n = 0;
     for (int y = l.message_y - 8; y < l.message_y + 8; ++y)
-      for (int x = 0; x < SCOPE_WINDOW_W; ++x) n += near_rgb(f.at(x, y), c) ? 1 : 0;
+      for (int x = l.info.x; x < l.info.x + l.info.w; ++x) n += near_rgb(f.at(x, y), c) ? 1 : 0;
     return n;
   };
 
@@ -146,7 +146,7 @@ TEST_F(Scope, AnErrorIsShownInItsColourAndPlayingIsNot) {
   for (int i = 0; i < 8; ++i)
     for (int y = 0; y < SCOPE_GLYPH_H; ++y)
       for (int x = 0; x < SCOPE_GLYPH_W; ++x)
-        ASSERT_TRUE(near_rgb(f.at(16 + i * SCOPE_GLYPH_W + x, l.message_y - SCOPE_GLYPH_H / 2 + y),
+        ASSERT_TRUE(near_rgb(f.at(l.text_x + i * SCOPE_GLYPH_W + x, l.message_y - SCOPE_GLYPH_H / 2 + y),
                              scope_font_ink(error[i], x, y) ? red : background))
             << "'" << error[i] << "' at " << x << "," << y;
 
