@@ -5,7 +5,7 @@
 //   taps' rings into the model and computing the traces, the picture and
 //   the spectrum (the taps' own pushes, the audio thread's part, are
 //   included); beside BM_FftAlone, the spectrum's FFT by itself;
-// - BM_ScopeFrame: a whole frame in a 960 x 600 window: the above, drawing
+// - BM_ScopeFrame: a whole frame in the 960 x 504 window: the above, drawing
 //   everything, the buffer swap and waiting for the renderer; beside
 //   BM_ClearAndSwap, a frame that only clears and swaps.
 // "frame" is the share of a 60 Hz frame that one iteration takes in real
