@@ -16,6 +16,9 @@
 // audio thread's part).
 #pragma once
 
+#include "hack/tonebrook/scope_draw.h"  // SCOPE_WINDOW_W, SCOPE_WINDOW_H
+#include "hack/tonebrook/scope_feed.h"  // the taps
+
 // Builds the view in the open window and the model for a device of
 // `device_rate` frames a second, and starts the feed. Returns 1, or 0
 // after logging why when the view cannot be built (nothing is shown then).
