@@ -296,8 +296,9 @@ void ScopeModel::update_mix_trace() {
   const std::size_t count = std::min(have, window + kMixSearch);
   const uint64_t base = mix_count_ - count;
   auto frame = [&](std::size_t k) -> const STEREO_FRAME16& { return mix_history_[(base + k) % kMixHistory]; };
-  for (std::size_t k = 0; k < count; ++k)
-    stretch_[k] = 0.5f * (mix_level(frame(k).left) + mix_level(frame(k).right));
+  // Triggered on the left channel, which is drawn on top (a mono sum
+  // would vanish for channels of opposite signs).
+  for (std::size_t k = 0; k < count; ++k) stretch_[k] = mix_level(frame(k).left);
   const std::size_t start = count > window ? trigger(count, window, mix_shown_) : 0;
   mix_shown_.assign(stretch_.begin() + static_cast<std::ptrdiff_t>(start),
                     stretch_.begin() + static_cast<std::ptrdiff_t>(std::min(count, start + window)));

@@ -5,9 +5,9 @@
 // `t` each was computed for, and with the stereo mix that goes to the
 // device. From these it keeps the last stretch and, on update():
 // - two oscilloscopes, of the tune's values (one value a column) and of the
-//   mix (as much of it a column as one step of `t` lasts), each started at
-//   a rising crossing of its middle level, so that a steady tune stands
-//   still;
+//   mix (both channels, as much of them a column as one step of `t`
+//   lasts), each started at a rising crossing of its middle level (the
+//   left channel's for the mix), so that a steady tune stands still;
 // - the bytebeat picture: a raster of one column per run of 256 values of
 //   `t` (the column is t / 256, the row t % 256, from the top), each cell's
 //   brightness its 8-bit value, scrolling as `t` grows;
