@@ -8,12 +8,12 @@ halves of that rule on the built archives and their sources:
     project's own headers) a system header its floor may not see: SDL,
     SDL_mixer and SDL_image only in the platform layer, GL only in the
     drawing library and the platform layer, libpng and FFTW only in the
-    picture library;
+    picture library and the live window's;
   * symbols: every symbol a library's objects leave undefined is defined in
     the library itself, in a library below it, or outside the project; and
     no library outside the platform layer calls SDL, SDL_mixer or SDL_image,
     none but the drawing library and the platform calls GL, and none but the
-    picture library calls libpng or FFTW.
+    picture library and the live window's calls libpng or FFTW.
 
 With --tests it checks the test programs instead: none needs a shared
 library from outside the project (SDL, GL, libpng, FFTW) that the floor it
@@ -39,13 +39,15 @@ BELOW = {
     "kelruntime": ["kelplatform_sdl", "kelsound", "keldraw", "kelbase"],
     "skreelengine": ["kelbase"],
     "tonebrookpicture": ["kelbase"],
-    "tonebrookapp": ["tonebrookpicture", "skreelengine", "kelruntime", "kelplatform_sdl", "kelsound",
+    "tonebrookscope": ["keldraw", "kelbase"],
+    "tonebrookapp": ["tonebrookpicture", "tonebrookscope", "skreelengine", "kelruntime", "kelplatform_sdl", "kelsound",
                      "keldraw", "kelbase"],
 }
 SDL_USERS = {"kelplatform_sdl"}
 GL_USERS = {"keldraw", "kelplatform_sdl"}
-# libpng and FFTW serve the picture of a sound only.
-PICTURE_USERS = {"tonebrookpicture"}
+# libpng and FFTW serve the picture of a sound and the live window's
+# spectrum only.
+PICTURE_USERS = {"tonebrookpicture", "tonebrookscope"}
 
 SDL_HEADER = re.compile(r"^(SDL/)?SDL(_\w+)?\.h$")
 GL_HEADER = re.compile(r"^(GL/|SDL_opengl)")

@@ -1,11 +1,15 @@
 // Renders the pictures of the README in a real window and saves them as PNG
-// files: the splash state at 0.5 s, and a scene of sprites and text drawn
-// from a sprite sheet and a glyph sheet made here. Run by
-// scripts/screenshots.sh under a virtual X server.
+// files: the splash state at 0.5 s, a scene of sprites and text drawn from
+// a sprite sheet and a glyph sheet made here, and the live window on two
+// example tunes, fed with the engine's own rendering of their first 30
+// seconds. Run by scripts/screenshots.sh under a virtual X server.
 //
-//   screenshots OUTPUT_FOLDER
+//   screenshots OUTPUT_FOLDER [SOURCE_FOLDER]
+//
+// SOURCE_FOLDER (the current folder when not given) holds examples/.
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,24 +24,30 @@
 #include "framework/core/util.h"
 #include "framework/platforms/sdl/wrapper.h"
 #include "hack/tonebrook/picture.h"
+#include "hack/tonebrook/render.h"
+#include "hack/tonebrook/scope.h"
+#include "hack/tonebrook/scope_draw.h"
+#include "hack/tonebrook/share.h"
+#include "keltoolkit/skreelplayer/skreel.h"
 
 namespace {
 
 constexpr int kW = 640, kH = 360;
 
-// The frame buffer, top row first, written as an RGB PNG.
-bool save_png(const std::string& path) {
+// The frame buffer of a window of kW x kH, or of another size, top row
+// first, written as an RGB PNG.
+bool save_png(const std::string& path, int w = kW, int h = kH) {
   glFinish();
-  std::vector<unsigned char> bottom_up(static_cast<size_t>(kW) * kH * 3);
+  std::vector<unsigned char> bottom_up(static_cast<size_t>(w) * h * 3);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, kW, kH, GL_RGB, GL_UNSIGNED_BYTE, bottom_up.data());
+  glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, bottom_up.data());
   PICTURE_IMAGE image;
-  image.width = kW;
-  image.height = kH;
+  image.width = w;
+  image.height = h;
   image.rgb.resize(bottom_up.size());
-  const size_t row = static_cast<size_t>(kW) * 3;
-  for (size_t y = 0; y < static_cast<size_t>(kH); ++y)
-    std::memcpy(&image.rgb[y * row], &bottom_up[(static_cast<size_t>(kH) - 1 - y) * row], row);
+  const size_t row = static_cast<size_t>(w) * 3;
+  for (size_t y = 0; y < static_cast<size_t>(h); ++y)
+    std::memcpy(&image.rgb[y * row], &bottom_up[(static_cast<size_t>(h) - 1 - y) * row], row);
   UniqueFile f(std::fopen(path.c_str(), "wb"));
   return f && picture_write_png(f.get(), image, nullptr) && std::fclose(f.release()) == 0;
 }
@@ -128,14 +138,65 @@ std::string to_glyphs(const char* text) {
   return out;
 }
 
+// The live window on the tune in `file` (a path under `source`), 30 seconds
+// in: the tune's values from the engine's machine, the stereo mix from its
+// rendering at 44100 Hz, fed as the taps would feed them.
+bool scope_picture(const std::string& source, const char* file, const std::string& out) {
+  constexpr unsigned kRate = 44100;
+  constexpr double kSeconds = 30;
+  std::string text, error;
+  bool cut = false;
+  if (!tune_read((source + "/" + file).c_str(), &text, &cut, &error)) {
+    std::fprintf(stderr, "screenshots: cannot read %s: %s\n", file, error.c_str());
+    return false;
+  }
+  const char* compiled = tune_compile(text.c_str(), file);
+  if (!compiled) return false;
+  const std::string url = compiled;
+
+  ScopeModel model(kRate, scope_sizes());
+  SKREELCODEARRAY code{};
+  const int count = skreel_decode_url_to_array(url.c_str(), &code);
+  static SKREELPROGRAM program;
+  skreel_prepare(&code, &program);
+  STACK stack{}, memory{};
+  const auto steps = static_cast<uint32_t>(8000 * kSeconds);
+  std::vector<VAL32> ts(SKREEL_BLOCK_LANES);
+  std::vector<VAL8> values(SKREEL_BLOCK_LANES);
+  std::vector<SCOPE_TUNE_VALUE> fed(SKREEL_BLOCK_LANES);
+  for (uint32_t t0 = 0; t0 < steps; t0 += SKREEL_BLOCK_LANES) {
+    const int n = static_cast<int>(std::min<uint32_t>(SKREEL_BLOCK_LANES, steps - t0));
+    for (int i = 0; i < n; ++i) ts[i] = t0 + i;
+    skreel_run_many(&program, &stack, &memory, nullptr, ts.data(), n, values.data());
+    for (int i = 0; i < n; ++i) fed[i] = {ts[i], values[i]};
+    model.add_tune(std::span(fed).first(static_cast<size_t>(n)));
+  }
+  render_tune(url.c_str(), kRate, static_cast<uint64_t>(kRate * kSeconds), [&](const int16_t* stereo, std::size_t frames) {
+    std::vector<STEREO_FRAME16> f(frames);
+    for (std::size_t i = 0; i < frames; ++i) f[i] = {stereo[2 * i], stereo[2 * i + 1]};
+    model.add_mix(f);
+    return true;
+  });
+  model.set_file(file);
+  model.set_tune_rate(8000);
+  model.set_instructions(count);
+  model.set_message("playing", false);
+  model.update();
+  ScopeView view;
+  if (!view.open()) return false;
+  view.draw(model);
+  return save_png(out, SCOPE_WINDOW_W, SCOPE_WINDOW_H);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: screenshots OUTPUT_FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: screenshots OUTPUT_FOLDER [SOURCE_FOLDER]\n");
     return 2;
   }
   const std::string folder = argv[1];
+  const std::string source = argc == 3 ? argv[2] : ".";
   wrapper_set_clock(fixed_clock, no_sleep);
   kel_init();
   if (kel_graphics(kW, kH, 0, 0) != 1) {
@@ -189,6 +250,17 @@ int main(int argc, char** argv) {
 
   rgba_free(sheet_image);
   rgba_free(glyphs);
+
+  // The live window, in a window of its own size (a new video mode in the
+  // same window keeps the old size on some X servers).
+  kel_exit();
+  kel_init();
+  if (kel_graphics(SCOPE_WINDOW_W, SCOPE_WINDOW_H, 0, 0) != 1) {
+    std::fprintf(stderr, "screenshots: no window of %dx%d\n", SCOPE_WINDOW_W, SCOPE_WINDOW_H);
+    return 1;
+  }
+  if (!scope_picture(source, "examples/classic.txt", folder + "/scope-classic.png")) return 1;
+  if (!scope_picture(source, "examples/sierpinski.txt", folder + "/scope-sierpinski.png")) return 1;
   kel_exit();
   wrapper_set_clock(nullptr, nullptr);
   return 0;

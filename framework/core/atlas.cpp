@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -124,5 +125,24 @@ int atlas_update_texture(IMAGE* image) {
   draw_bind_texture(image);
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image->texture_w, image->texture_h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                texels.data());
+  return 1;
+}
+
+int atlas_update_rect(IMAGE* image, int x, int y, int w, int h) {
+  if (image == nullptr || image->rgba == nullptr || image->opengl_texture == 0) return -1;
+  const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+  const int x1 = std::min(x + std::max(w, 0), image->texture_w), y1 = std::min(y + std::max(h, 0), image->texture_h);
+  if (x0 >= x1 || y0 >= y1) return 1;
+  static std::vector<unsigned char> texels;
+  const auto row = static_cast<size_t>(x1 - x0) * 4;
+  const auto rows = static_cast<size_t>(y1 - y0);
+  texels.resize(row * rows);
+  for (size_t r = 0; r < rows; ++r) {
+    const size_t from = (static_cast<size_t>(y0) + r) * static_cast<size_t>(image->texture_w) + static_cast<size_t>(x0);
+    std::memcpy(texels.data() + (rows - 1 - r) * row, image->rgba + from * 4, row);
+  }
+  draw_bind_texture(image);
+  glTexSubImage2D(GL_TEXTURE_2D, 0, x0, image->texture_h - y1, x1 - x0, y1 - y0, GL_RGBA, GL_UNSIGNED_BYTE,
+                  texels.data());
   return 1;
 }

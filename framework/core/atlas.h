@@ -12,8 +12,8 @@
 // Threads: main thread only (uploads need the GL context); never from the
 // mixing hook.
 //
-// GL state: atlas_upload and atlas_update_texture bind the atlas's texture
-// (GL_TEXTURE_2D) and set its filters; uploads and deletions make the
+// GL state: atlas_upload, atlas_update_texture and atlas_update_rect bind
+// the atlas's texture (GL_TEXTURE_2D); atlas_upload sets its filters; uploads and deletions make the
 // drawing module forget its cached binding (draw_forget_texture).
 #pragma once
 
@@ -50,3 +50,13 @@ int atlas_upload(IMAGE* atlas, int linear, int format);
 // first as atlas_upload does, so the sprites keep showing the right texels.
 // Returns 1, or -1 when there is no image or no buffer.
 int atlas_update_texture(IMAGE* image);
+// Sends the texels of the rectangle at (x, y) of w x h texels of the pixel
+// buffer (row 0 at the top) again to the image's texture, rows bottom first
+// as atlas_upload sends them, for a texture whose buffer changes in a small
+// part every frame. The texture keeps its size and format; the rectangle is
+// clipped to the texture, and an empty one sends nothing. Returns 1, or -1
+// when there is no image, buffer or texture. The texels go through a
+// buffer of the module's that grows to the largest rectangle sent and is
+// kept for the next.
+int atlas_update_rect(IMAGE* image, int x, int y, int w, int h);
+
