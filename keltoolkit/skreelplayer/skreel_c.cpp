@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/core/kel_assert.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
 namespace {
@@ -618,8 +619,7 @@ class Parser {
     if (!a.ok() || !need_number(a)) return {};
     if (!is(":")) return refuse_here("expected ':'");
     advance();
-    // The third operand is a conditional expression, not an assignment.
-    const Val b = expression_without_comma();
+    const Val b = expression();
     if (!b.ok() || !need_number(b)) return {};
     --depth_;
     const Node& na = tree_->at(a.node);
@@ -629,7 +629,6 @@ class Parser {
     if (too_deep(v.node, at)) return {};
     return v;
   }
-  Val expression_without_comma() { return expression(); }
 
   Val binary(int min_prec) {
     Val left = unary();
@@ -1414,6 +1413,7 @@ class Generator {
  private:
   using Options = std::vector<Code>;
   static Code shortest(Options options) {
+    KEL_ASSERT(!options.empty());
     std::size_t best = 0;
     for (std::size_t i = 1; i < options.size(); ++i)
       if (options[i].size() < options[best].size()) best = i;
@@ -1814,11 +1814,13 @@ class Generator {
     const int64_t len = static_cast<int64_t>(s.size());
     const Facts i = an_->facts(n.a);
     const uint32_t d = need(id);
-    // Only the bits of a value up to the highest needed one matter.
+    // Only the bits of a value up to the highest needed one matter: when
+    // they are at most the 8 of a char, its bits are packed as they are
+    // (a negative char needs no base below 0); otherwise its signed value.
     const int value_bits = 32 - std::countl_zero(d);
     const auto value_at = [&](int64_t j) -> int64_t {
       const int64_t v = (j >= 0 && j < len) ? static_cast<int8_t>(s[static_cast<std::size_t>(j)]) : 0;
-      return value_bits < 32 ? static_cast<int64_t>(bits_of(v) & low_bits(value_bits)) : v;
+      return value_bits <= 8 ? static_cast<int64_t>(bits_of(v) & low_bits(value_bits)) : v;
     };
     // The positions the index reaches (a negative int reaches none: as the
     // machine's word it is beyond every string).
@@ -1839,7 +1841,7 @@ class Generator {
         if (mode == 1 && negative) continue;
         const int64_t needed = mode == 1 ? last + 1 : last_inside + 1;
         const int64_t words = std::max<int64_t>(1, (needed + per_word - 1) / per_word);
-        const bool always = check && width == 8;  // always possible: chars span at most 255
+        const bool always = check && width == 8;  // always possible: the values span at most 255
         if (words > 256 && !always) continue;
         const int64_t capacity = words * per_word;
         if (mode == 0) {
