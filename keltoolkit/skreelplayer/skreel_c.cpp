@@ -619,7 +619,7 @@ class Parser {
     if (!a.ok() || !need_number(a)) return {};
     if (!is(":")) return refuse_here("expected ':'");
     advance();
-    const Val b = expression();
+    const Val b = expression();  // a chain of ?: nests too
     if (!b.ok() || !need_number(b)) return {};
     --depth_;
     const Node& na = tree_->at(a.node);
@@ -1552,7 +1552,9 @@ class Generator {
         return Side{Build().num(v).take(), true, v};
       }
       if (truths) return Side{M(x), false, 0};
-      if (shifted) return Side{Build().code(E(x)).num(kSign).op(OP_XOR).take(), false, 0};
+      // Adding 2^31 is the same as flipping the sign bit, and merges with a
+      // number added before it.
+      if (shifted) return Side{Build().code(E(x)).num(kSign).op(OP_ADD).take(), false, 0};
       return Side{E(x), false, 0};
     };
     const Side x = side(n.a), y = side(n.b);
@@ -1785,6 +1787,20 @@ class Generator {
         o.push_back(Build().code(E(x)).code(M(c)).op(OP_AND).take());
       } else {
         o.push_back(Build().code(E(x)).num(vy).op(OP_SUB).code(M(c)).op(OP_AND).num(vy).op(OP_ADD).take());
+      }
+    }
+    if (zero_or_one(c) && !truth(c)) {
+      // A condition whose value is 0 or 1: y + (x - y) * c.
+      if (kx && ky) {
+        if (vy == 0) {
+          o.push_back(Build().code(E(c)).num(vx).op(OP_MUL).take());
+        } else {
+          o.push_back(Build().code(E(c)).num(vx - vy).op(OP_MUL).num(vy).op(OP_ADD).take());
+        }
+      } else if (ky && vy == 0) {
+        o.push_back(Build().code(E(x)).code(E(c)).op(OP_MUL).take());
+      } else {
+        o.push_back(Build().code(E(y)).code(E(x)).pick(1).op(OP_SUB).code(E(c)).op(OP_MUL).op(OP_ADD).take());
       }
     }
     if (kx && ky) {
@@ -2213,7 +2229,7 @@ int skreel_compile_c(const char* text, SKREEL_C_RESULT* result) {
   Tree tree;
   Val formula;
   if (text == nullptr) {
-    fail.set(0, "no formula");
+    fail.set(-1, "no formula");
   } else {
     Parser parser(source, &tree, &fail);
     formula = parser.formula();

@@ -36,8 +36,8 @@ struct SKREEL_C_RESULT {
                     // 0 when the formula did not parse
   int offset;       // refused: the byte offset the message points at, from
                     // 0 to the text's length (the end of the text); -1 on
-                    // success and for a refusal of the whole formula (its
-                    // length)
+                    // success and for a refusal of the whole formula (the
+                    // program's length, or no text at all)
   int line;         // line (from 1) and column (from 1, in bytes) of
   int column;       // `offset`; 0 when `offset` is -1
   std::array<char, 1024> url;      // success: "compiled!" and the code, at
@@ -60,8 +60,9 @@ struct SKREEL_C_RESULT {
 // floating-point literal, an assignment, `++` or `--` (tonebrook plays
 // integer C), a decimal literal above INT_MAX, a literal that does not fit
 // in 32 bits, a string literal that is not indexed, nesting deeper than 256
-// levels, and a formula whose program would have more than 256
-// instructions or whose URL text would be longer than 1023 characters.
+// levels (or a chain of over 1024 operators), and a formula whose program
+// would have more than 256 instructions or whose URL text would be longer
+// than 1023 characters.
 int skreel_compile_c(const char* text, SKREEL_C_RESULT* result);
 
 // ---------------------------------------------------------------------------

@@ -262,6 +262,54 @@ TEST(SkreelC, FormulasComputeWhatCComputes) {
   }
 }
 
+// The forms the compiler chooses: the machine's unsigned operations wherever
+// the ranges and the needed bits (the sample's low 8) say they agree with C,
+// truth values as masks, values copied from the stack.
+TEST(SkreelC, ProgramsUseTheUnsignedFormsWhereverTheyAgree) {
+  struct Form {
+    const char* text;
+    const char* url;
+    const char* why;
+  };
+  const Form rows[] = {
+      {"t*(42&t>>10)", "compiled!aaAk2Ald", "t and what comes of it are never negative"},
+      {"t*4>>10&t", "compiled!a4dAkal", "a negative product, but the sign's bits are not needed"},
+      {"-t>>4", "compiled!0ag4k", "the same for the sample's 8 bits"},
+      {"(t*t)>>3>>29", "compiled!aad80000000f1Fk1g", "where they are: floor((x + 2^31) / 2^31) - 1"},
+      {"(t*(t>>5|t>>8))>>(t>>16)", "compiled!aa5ka8kmdp7FFFFFFFtr1qna10k1Flkn",
+       "((x ^ s) >> k) ^ s with the sign mask s, the count masked"},
+      {"t>>33", "compiled!a1k", "a constant count masked at once"},
+      {"(t*3)%256", "compiled!a3d", "a remainder by 2^8 keeps the low 8 bits"},
+      {"t%16", "compiled!aFl", "of a value never negative, a mask"},
+      {"-t/8", "compiled!0agp7FFFFFFFt7lf3k", "(x + (s & 7)) >> 3"},
+      {"(t-100)<5", "compiled!a7FFFFF9Cf80000005s1l", "both sides moved by 2^31"},
+      {"t*(t>5)", "compiled!aa5tl", "a truth times x is x and its mask"},
+      {"t+(t>5)", "compiled!aa5tg", "a truth added is its mask taken away"},
+      {"(t>5)<<3", "compiled!a5t8l", "a truth shifted is its mask and one bit"},
+      {"t&1?9:3", "compiled!a1l6d3f", "a condition 0 or 1: y + (x - y) * c"},
+      {"t>>7?t:-t", "compiled!0aga1qna7k0tln", "y ^ ((x ^ y) & mask)"},
+      {"(t>>12)^(t>>12)-2", "compiled!aCkpFFFFFFFEfn", "a value still on the stack is copied"},
+      {"\"36364689\"[t>>13&7]&15", "compiled!98646363aBk1ClkFl", "a string is a word read by shifting"},
+      {"-(5<<(t&3))", "compiled!0.5a3ljg", "numbers in a row are kept apart"},
+  };
+  for (const Form& row : rows) {
+    SKREEL_C_RESULT result;
+    ASSERT_EQ(skreel_compile_c(row.text, &result), 1) << row.text;
+    EXPECT_STREQ(result.url.data(), row.url) << row.text << ": " << row.why;
+  }
+}
+
+TEST(SkreelC, NullArgumentsAreRefused) {
+  SKREEL_C_RESULT result;
+  EXPECT_EQ(skreel_compile_c(nullptr, &result), 0);
+  EXPECT_STREQ(result.message.data(), "no formula");
+  EXPECT_EQ(skreel_compile_c("t", nullptr), 0);
+  SKREEL_TUNE_RATE rate;
+  EXPECT_EQ(skreel_tune_rate(nullptr, SKREEL_SYNTAX_C, &rate), 1);
+  EXPECT_EQ(rate.rate, SKREEL_DEFAULT_TUNE_RATE);
+  EXPECT_EQ(skreel_tune_rate("t", SKREEL_SYNTAX_C, nullptr), 0);
+}
+
 // ---------------------------------------------------------------------------
 // Refusals
 
