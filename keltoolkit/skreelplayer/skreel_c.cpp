@@ -1037,12 +1037,11 @@ class Analysis {
       case Op::Index: {
         const std::string& s = tree_->string(n.val);
         const Facts i = facts(n.a);
-        const bool i_uns = tree_->at(n.a).uns;
         // The positions in the string the index reaches, and whether it
         // reaches outside them (the NUL included).
-        int64_t first = std::max<int64_t>(i.lo, 0), last = std::min<int64_t>(i.hi, static_cast<int64_t>(s.size()) - 1);
-        bool outside = i.lo < 0 || i.hi >= static_cast<int64_t>(s.size());
-        (void)i_uns;
+        const int64_t first = std::max<int64_t>(i.lo, 0);
+        const int64_t last = std::min<int64_t>(i.hi, static_cast<int64_t>(s.size()) - 1);
+        const bool outside = i.lo < 0 || i.hi >= static_cast<int64_t>(s.size());
         int64_t lo = outside ? 0 : 127, hi = outside ? 0 : -128;
         for (int64_t j = first; j <= last; ++j) {
           const int64_t v = static_cast<int8_t>(s[static_cast<std::size_t>(j)]);
