@@ -1,8 +1,9 @@
 // The C formula compiler: each formula of the table is read twice, by the
-// engine's compiler and by the C++ compiler of this test (on int32_t, with
-// -fwrapv, through a value type that adds C's shift mask and the machine's
-// results where C traps), and the compiled program run by the stack machine
-// must give the low 8 bits of the reference for every t of its range. Then
+// engine's compiler and by the C++ compiler of this test (on int32_t and
+// uint32_t, through a value type that wraps as -fwrapv would, masks shift
+// counts as x86 does and gives the machine's results where C traps), and the
+// compiled program run by the stack machine must give the low 8 bits of the
+// reference for every t of its range. Then the forms the compiler chooses,
 // the refusals with their positions, and the rate a tune names.
 #include <gtest/gtest.h>
 
@@ -64,11 +65,15 @@ template <class T> struct V {
 template <class R> V<R> value(R r) { return V<R>(r); }
 V<int32_t> truth(bool b) { return value<int32_t>(b ? 1 : 0); }
 
-#define C_ARITHMETIC(op)                                         \
-  template <class A, class B> requires Operands<A, B>            \
-  auto operator op(A a, B b) {                                   \
-    using R = Common<A, B>;                                      \
-    return value<R>(static_cast<R>(as<R>(a) op as<R>(b)));       \
+// int arithmetic wraps: computed on 64 bits, then taken modulo 2^32 (what
+// -fwrapv gives, without depending on the flag); unsigned arithmetic wraps
+// by itself.
+template <class R> using Wide = std::conditional_t<std::is_signed_v<R>, int64_t, uint32_t>;
+#define C_ARITHMETIC(op)                                                           \
+  template <class A, class B> requires Operands<A, B>                              \
+  auto operator op(A a, B b) {                                                     \
+    using R = Common<A, B>;                                                        \
+    return value<R>(static_cast<R>(static_cast<Wide<R>>(as<R>(a)) op static_cast<Wide<R>>(as<R>(b)))); \
   }
 #define C_COMPARISON(op)                                         \
   template <class A, class B> requires Operands<A, B>            \
@@ -112,7 +117,7 @@ template <class A, class B> requires Operands<A, B> V<int32_t> operator&&(A a, B
 template <class A, class B> requires Operands<A, B> V<int32_t> operator||(A a, B b) {
   return truth(as<uint32_t>(a) != 0 || as<uint32_t>(b) != 0);
 }
-template <class T> V<T> operator-(V<T> a) { return value<T>(static_cast<T>(-a.v)); }
+template <class T> V<T> operator-(V<T> a) { return value<T>(static_cast<T>(-static_cast<int64_t>(a.v))); }
 template <class T> V<T> operator+(V<T> a) { return a; }
 template <class T> V<T> operator~(V<T> a) { return value<T>(static_cast<T>(~a.v)); }
 template <class T> V<int32_t> operator!(V<T> a) { return truth(a.v == 0); }
