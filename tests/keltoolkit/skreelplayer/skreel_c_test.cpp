@@ -278,6 +278,8 @@ TEST(SkreelC, ProgramsUseTheUnsignedFormsWhereverTheyAgree) {
   };
   const Form rows[] = {
       {"t*(42&t>>10)", "compiled!aaAk2Ald", "t and what comes of it are never negative"},
+      {"(t>>20)<5000", "compiled!1", "the ranges decide the comparison"},
+      {"(t|256)&255%256", "compiled!a", "none of the bits the operations change is needed"},
       {"t*4>>10&t", "compiled!a4dAkal", "a negative product, but the sign's bits are not needed"},
       {"-t>>4", "compiled!0ag4k", "the same for the sample's 8 bits"},
       {"(t*t)>>3>>29", "compiled!aad80000000f1Fk1g", "where they are: floor((x + 2^31) / 2^31) - 1"},
@@ -302,6 +304,11 @@ TEST(SkreelC, ProgramsUseTheUnsignedFormsWhereverTheyAgree) {
     ASSERT_EQ(skreel_compile_c(row.text, &result), 1) << row.text;
     EXPECT_STREQ(result.url.data(), row.url) << row.text << ": " << row.why;
   }
+  // The yardstick: every operator as the machine's own, nothing folded.
+  SKREEL_C_RESULT result;
+  ASSERT_EQ(skreel_compile_c("(t|256)&255%256", &result), 1);
+  EXPECT_EQ(result.count, 1);
+  EXPECT_EQ(result.naive_count, 7);
 }
 
 TEST(SkreelC, NullArgumentsAreRefused) {
