@@ -44,7 +44,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON
   -DTONEBROOK_FUZZ=ON -DTONEBROOK_TESTS=OFF -DTONEBROOK_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build-fuzz --target wav_load_fuzz skreel_encode_fuzz skreel_decode_fuzz skreel_play_fuzz \
-  skreel_machine_fuzz texture_atlas_fuzz atlas_sheet_fuzz image_load_fuzz
+  skreel_machine_fuzz skreel_c_fuzz texture_atlas_fuzz atlas_sheet_fuzz image_load_fuzz
 # fuzz TARGET MAX_LEN [SEED_FOLDER...]: a bounded run that leaves the seeds
 # untouched; what it finds is kept in a folder it names.
 fuzz() {
@@ -65,6 +65,7 @@ fuzz skreel_encode_fuzz 4096 examples fuzz/corpus/skreel_text
 fuzz skreel_decode_fuzz 4096 fuzz/corpus/skreel_url
 fuzz skreel_play_fuzz 4096 fuzz/corpus/skreel_url
 fuzz skreel_machine_fuzz 2048 fuzz/corpus/skreel
+fuzz skreel_c_fuzz 2048 fuzz/corpus/skreel_c bench/c_tunes.txt
 fuzz texture_atlas_fuzz 4096
 fuzz atlas_sheet_fuzz 4096
 fuzz image_load_fuzz 4096 fuzz/corpus/image

@@ -1,0 +1,2333 @@
+// skreel_c: C formulas of `t` compiled to programs of the stack machine, and
+// the rate a tune names in a comment.
+//
+// The front end reads the text into a small tree in which equal
+// subexpressions are one node, deciding each node's C type (int or unsigned
+// int) and folding constants as it builds. Then, in rounds until nothing
+// changes, it works out what is known of every value (its range and its
+// known bits, with `t` in [0, 2^31)) and which of its bits are needed (the
+// sample needs the low 8), and rewrites nodes into cheaper ones that agree
+// on the needed bits. The code generator emits each node with the machine's
+// unsigned operations, and C's signed forms only where the ranges or the
+// needed bits say that the two can differ. Truth values travel as masks (0
+// or all ones, what the machine's comparisons give) wherever that is
+// shorter than C's 0 or 1. A last pass copies a value that is still on the
+// stack (DUP, PICK) instead of computing it again, and folds what is left
+// of constant operations.
+#include "keltoolkit/skreelplayer/skreel_c.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "framework/core/kel_assert.h"
+#include "keltoolkit/skreelplayer/skreel.h"
+
+namespace {
+
+constexpr uint32_t kAll = 0xFFFFFFFFu;
+constexpr uint32_t kSign = 0x80000000u;
+constexpr int64_t kIntMin = INT32_MIN;
+constexpr int64_t kIntMax = INT32_MAX;
+constexpr int64_t kUnsMax = UINT32_MAX;
+constexpr int64_t kTwo32 = int64_t{1} << 32;
+
+constexpr int kMaxNesting = 256;     // parentheses, unary operators, ?: and [] inside each other
+constexpr int kMaxDepth = 1024;      // of the tree, chains of binary operators included
+constexpr int kMaxNodes = 1 << 15;
+constexpr int kMaxRounds = 12;
+constexpr std::string_view kHeader = "compiled!";
+
+// The n lowest bits.
+constexpr uint32_t low_bits(int n) { return n >= 32 ? kAll : n <= 0 ? 0 : (uint32_t{1} << n) - 1; }
+// The k highest bits.
+constexpr uint32_t top_bits(int k) { return ~low_bits(32 - k); }
+// Every bit up to and including the highest bit of d: the bits of an
+// operand of + - * that a result's bits d depend on.
+constexpr uint32_t up_to_top(uint32_t d) { return d == 0 ? 0 : low_bits(32 - std::countl_zero(d)); }
+constexpr bool is_power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+  std::array<char, 256> buf{};
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(buf.data(), buf.size(), fmt, args);
+  va_end(args);
+  return buf.data();
+}
+
+// Text from the formula as a message shows it: printable ASCII as it is,
+// every other byte as \xNN; at most 40 bytes of it.
+std::string shown(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size() && i < 40; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += format("\\x%02X", c);
+    }
+  }
+  if (text.size() > 40) out += "...";
+  return out;
+}
+
+constexpr bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+constexpr bool is_alnum(char c) { return is_alpha(c) || is_digit(c); }
+constexpr int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+constexpr char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Line and column (both from 1, columns in bytes) of byte `offset`.
+std::pair<int, int> line_and_column(std::string_view text, int offset) {
+  int line = 1, column = 1;
+  for (std::size_t i = 0; i < text.size() && static_cast<int>(i) < offset; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return {line, column};
+}
+
+// The first refusal of a compilation; later ones are ignored.
+struct Failure {
+  bool failed = false;
+  int offset = -1;
+  std::string reason;
+  void set(int at, std::string why) {
+    if (failed) return;
+    failed = true;
+    offset = at;
+    reason = std::move(why);
+  }
+};
+
+const std::string kIntegerC = "tonebrook plays integer C";
+
+// ---------------------------------------------------------------------------
+// Lexer
+
+enum class Tok : uint8_t { End, Number, String, Name, Punct, Bad };
+
+struct Token {
+  Tok kind = Tok::End;
+  int offset = 0;
+  std::string_view text;  // the token as written
+  uint32_t value = 0;     // Number: its bits
+  bool uns = false;       // Number: of type unsigned int
+  std::string bytes;      // String: its bytes, escapes resolved
+};
+
+// Longest first, so that the first match is the token.
+constexpr std::array<std::string_view, 47> kPunctuators = {
+    "<<=", ">>=", "...", "<<", ">>", "<=", ">=", "==", "!=", "&&", "||", "++", "--", "+=", "-=", "*=",
+    "/=",  "%=",  "&=",  "|=", "^=", "->", "##", "+",  "-",  "*",  "/",  "%",  "<",  ">",  "&",  "|",
+    "^",   "~",   "!",   "?",  ":",  "(",  ")",  "[",  "]",  "=",  ",",  ";",  "{",  "}",  "."};
+
+bool assigns(const Token& tok) {
+  if (tok.kind != Tok::Punct) return false;
+  constexpr std::array<std::string_view, 13> kAssigning = {"=",  "+=", "-=", "*=", "/=", "%=", "&=",
+                                                            "|=", "^=", "<<=", ">>=", "++", "--"};
+  return std::find(kAssigning.begin(), kAssigning.end(), tok.text) != kAssigning.end();
+}
+
+class Lexer {
+ public:
+  Lexer(std::string_view text, Failure* fail) : s_(text), fail_(fail) {}
+
+  // The next token after white space and comments; Tok::End at the end of
+  // the text, Tok::Bad after a refusal.
+  Token next() {
+    if (!skip_space_and_comments()) return bad();
+    Token tok;
+    tok.offset = static_cast<int>(p_);
+    if (p_ >= s_.size()) {
+      tok.kind = Tok::End;
+      return tok;
+    }
+    const char c = s_[p_];
+    if (is_digit(c) || (c == '.' && p_ + 1 < s_.size() && is_digit(s_[p_ + 1]))) return number();
+    if (is_alpha(c)) {
+      std::size_t end = p_;
+      while (end < s_.size() && is_alnum(s_[end])) ++end;
+      tok.kind = Tok::Name;
+      tok.text = s_.substr(p_, end - p_);
+      p_ = end;
+      return tok;
+    }
+    if (c == '\'' || c == '"') return quoted(c);
+    for (std::string_view punct : kPunctuators) {
+      if (s_.substr(p_).starts_with(punct)) {
+        tok.kind = Tok::Punct;
+        tok.text = s_.substr(p_, punct.size());
+        p_ += punct.size();
+        return tok;
+      }
+    }
+    fail_->set(tok.offset, format("unexpected character '%s'", shown(s_.substr(p_, 1)).c_str()));
+    return bad();
+  }
+
+ private:
+  Token bad() const {
+    Token tok;
+    tok.kind = Tok::Bad;
+    tok.offset = static_cast<int>(std::min(p_, s_.size()));
+    return tok;
+  }
+
+  bool skip_space_and_comments() {
+    for (;;) {
+      while (p_ < s_.size() && is_space(s_[p_])) ++p_;
+      if (s_.substr(p_).starts_with("//")) {
+        while (p_ < s_.size() && s_[p_] != '\n') ++p_;
+      } else if (s_.substr(p_).starts_with("/*")) {
+        const std::size_t end = s_.find("*/", p_ + 2);
+        if (end == std::string_view::npos) {
+          fail_->set(static_cast<int>(p_), "unterminated comment");
+          return false;
+        }
+        p_ = end + 2;
+      } else {
+        return true;
+      }
+    }
+  }
+
+  // A preprocessing number, as C reads one: digits, letters, '_', '.' and
+  // a sign after an exponent letter. Then what C makes of it.
+  Token number() {
+    const std::size_t start = p_;
+    while (p_ < s_.size()) {
+      const char c = s_[p_];
+      const bool sign = (c == '+' || c == '-') && p_ > start &&
+                        (ascii_lower(s_[p_ - 1]) == 'e' || ascii_lower(s_[p_ - 1]) == 'p');
+      if (is_alnum(c) || c == '.' || sign) {
+        ++p_;
+      } else {
+        break;
+      }
+    }
+    Token tok;
+    tok.kind = Tok::Number;
+    tok.offset = static_cast<int>(start);
+    tok.text = s_.substr(start, p_ - start);
+    const std::string text = shown(tok.text);
+    const int at = tok.offset;
+    const std::string_view t = tok.text;
+
+    int base = 10;
+    std::size_t digits = 0;
+    if (t.size() > 1 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+      base = 16;
+      digits = 2;
+    } else if (t.size() > 1 && t[0] == '0' && (t[1] == 'b' || t[1] == 'B')) {
+      base = 2;
+      digits = 2;
+    } else if (t[0] == '0') {
+      base = 8;
+    }
+    const bool floating = t.find('.') != std::string_view::npos ||
+                          (base == 16 ? t.find_first_of("pP") != std::string_view::npos
+                                      : base != 2 && t.find_first_of("eE") != std::string_view::npos);
+    if (floating) {
+      fail_->set(at, format("%s: '%s' is a floating-point number", kIntegerC.c_str(), text.c_str()));
+      return bad();
+    }
+    std::size_t end = digits;
+    uint64_t value = 0;
+    for (; end < t.size(); ++end) {
+      const int d = hex_value(t[end]);
+      const bool digit_of_base = base == 16 ? d >= 0 : is_digit(t[end]);
+      if (!digit_of_base) break;
+      if (d >= base) {
+        fail_->set(at, format("invalid digit '%c' in the %s number '%s'", t[end], base == 8 ? "octal" : "binary",
+                              text.c_str()));
+        return bad();
+      }
+      value = std::min<uint64_t>(value * static_cast<uint64_t>(base) + static_cast<uint64_t>(d), uint64_t{1} << 40);
+    }
+    if (end == digits) {
+      fail_->set(at, format("malformed number '%s'", text.c_str()));
+      return bad();
+    }
+    const std::string_view suffix = t.substr(end);
+    const bool u = suffix == "u" || suffix == "U";
+    if (!suffix.empty() && !u) {
+      fail_->set(at, format("unknown suffix '%s' on the number '%s' (tonebrook takes u)", shown(suffix).c_str(),
+                            text.c_str()));
+      return bad();
+    }
+    if (base == 10 && !u && value > static_cast<uint64_t>(kIntMax)) {
+      fail_->set(at, format("the decimal number '%s' is larger than an int holds (2147483647)", text.c_str()));
+      return bad();
+    }
+    if (value > static_cast<uint64_t>(kUnsMax)) {
+      fail_->set(at, format("the number '%s' does not fit in 32 bits", text.c_str()));
+      return bad();
+    }
+    tok.value = static_cast<uint32_t>(value);
+    tok.uns = u || value > static_cast<uint64_t>(kIntMax);
+    return tok;
+  }
+
+  // One escape sequence at p_ (on the backslash) into `out`.
+  bool escape(std::string* out) {
+    const std::size_t start = p_;
+    ++p_;
+    if (p_ >= s_.size()) return false;  // the caller reports the missing end
+    const char c = s_[p_];
+    constexpr std::string_view kFrom = "ntrabfv\\'\"?";
+    constexpr std::string_view kTo = "\n\t\r\a\b\f\v\\'\"?";
+    if (const std::size_t k = kFrom.find(c); k != std::string_view::npos) {
+      out->push_back(kTo[k]);
+      ++p_;
+      return true;
+    }
+    unsigned value = 0;
+    if (c >= '0' && c <= '7') {
+      for (int n = 0; n < 3 && p_ < s_.size() && s_[p_] >= '0' && s_[p_] <= '7'; ++n, ++p_)
+        value = value * 8 + static_cast<unsigned>(s_[p_] - '0');
+      if (value > 0xFF) {
+        fail_->set(static_cast<int>(start), "octal escape sequence out of range");
+        return false;
+      }
+    } else if (c == 'x') {
+      ++p_;
+      const std::size_t first = p_;
+      for (; p_ < s_.size() && hex_value(s_[p_]) >= 0; ++p_) {
+        value = value * 16 + static_cast<unsigned>(hex_value(s_[p_]));
+        if (value > 0xFF) {
+          fail_->set(static_cast<int>(start), "hex escape sequence out of range");
+          return false;
+        }
+      }
+      if (p_ == first) {
+        fail_->set(static_cast<int>(start), "\\x used with no following hex digits");
+        return false;
+      }
+    } else {
+      fail_->set(static_cast<int>(start),
+                 format("unknown escape sequence '\\%s'", shown(s_.substr(p_, 1)).c_str()));
+      return false;
+    }
+    out->push_back(static_cast<char>(value));
+    return true;
+  }
+
+  // A character constant ('a', '\x03': an int, the value of a char, which
+  // is signed) or a string literal.
+  Token quoted(char quote) {
+    const std::size_t start = p_;
+    ++p_;
+    std::string bytes;
+    for (;;) {
+      if (p_ >= s_.size() || s_[p_] == '\n') {
+        if (!fail_->failed)
+          fail_->set(static_cast<int>(start), format("missing terminating %c character", quote));
+        return bad();
+      }
+      if (s_[p_] == quote) break;
+      if (s_[p_] == '\\') {
+        if (!escape(&bytes)) {
+          if (!fail_->failed) fail_->set(static_cast<int>(start), format("missing terminating %c character", quote));
+          return bad();
+        }
+      } else {
+        bytes.push_back(s_[p_++]);
+      }
+    }
+    ++p_;
+    Token tok;
+    tok.offset = static_cast<int>(start);
+    tok.text = s_.substr(start, p_ - start);
+    if (quote == '"') {
+      tok.kind = Tok::String;
+      tok.bytes = std::move(bytes);
+      return tok;
+    }
+    if (bytes.size() != 1) {
+      fail_->set(tok.offset, bytes.empty() ? "empty character constant"
+                                           : "a character constant holds one character");
+      return bad();
+    }
+    tok.kind = Tok::Number;
+    tok.value = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(bytes[0])));
+    return tok;
+  }
+
+  std::string_view s_;
+  std::size_t p_ = 0;
+  Failure* fail_;
+};
+
+// ---------------------------------------------------------------------------
+// The tree
+
+enum class Op : uint8_t {
+  Const, T, Neg, BitNot, LNot,
+  Mul, Div, Mod, Add, Sub, Shl, Shr, And, Xor, Or,
+  Lt, Gt, Le, Ge, Eq, Ne, LAnd, LOr,
+  Cond, Index
+};
+
+constexpr bool is_compare(Op op) { return op >= Op::Lt && op <= Op::Ne; }
+// Nodes whose value is the int 0 or 1, computed from a mask.
+constexpr bool is_truth(Op op) { return op == Op::LNot || (op >= Op::Lt && op <= Op::LOr); }
+constexpr bool commutes(Op op) {
+  return op == Op::Add || op == Op::Mul || op == Op::And || op == Op::Or || op == Op::Xor || op == Op::Eq ||
+         op == Op::Ne;
+}
+
+struct Node {
+  Op op = Op::Const;
+  bool uns = false;    // the value is an unsigned int (otherwise an int)
+  bool opuns = false;  // the operation works on unsigned ints (comparisons: their operands' common type)
+  int a = -1, b = -1, c = -1;
+  uint32_t val = 0;    // Const: the value's bits; Index: the string's number
+  int depth = 1;
+};
+
+// C's meaning of each operation, on the bits of 32-bit values: what the
+// compiled program computes, and what constants fold to.
+uint32_t c_unary(Op op, uint32_t x) {
+  switch (op) {
+    case Op::Neg: return 0u - x;
+    case Op::BitNot: return ~x;
+    default: return x == 0 ? 1u : 0u;  // LNot
+  }
+}
+
+uint32_t c_binary(Op op, bool uns, uint32_t x, uint32_t y) {
+  const auto sx = static_cast<int32_t>(x);
+  const auto sy = static_cast<int32_t>(y);
+  switch (op) {
+    case Op::Mul: return x * y;
+    case Op::Div:
+      if (y == 0) return 0;
+      if (uns) return x / y;
+      if (sx == INT32_MIN && sy == -1) return x;
+      return static_cast<uint32_t>(sx / sy);
+    case Op::Mod:
+      if (y == 0) return 0;
+      if (uns) return x % y;
+      if (sx == INT32_MIN && sy == -1) return 0;
+      return static_cast<uint32_t>(sx % sy);
+    case Op::Add: return x + y;
+    case Op::Sub: return x - y;
+    case Op::Shl: return x << (y & 31);
+    case Op::Shr: return uns ? x >> (y & 31) : static_cast<uint32_t>(sx >> (y & 31));
+    case Op::And: return x & y;
+    case Op::Xor: return x ^ y;
+    case Op::Or: return x | y;
+    case Op::Lt: return uns ? x < y : sx < sy;
+    case Op::Gt: return uns ? x > y : sx > sy;
+    case Op::Le: return uns ? x <= y : sx <= sy;
+    case Op::Ge: return uns ? x >= y : sx >= sy;
+    case Op::Eq: return x == y;
+    case Op::Ne: return x != y;
+    case Op::LAnd: return x != 0 && y != 0;
+    case Op::LOr: return x != 0 || y != 0;
+    default: return 0;
+  }
+}
+
+// A string indexed: the byte as a signed char; the NUL and every index
+// outside the string give 0 (a negative int index is a large unsigned one).
+uint32_t c_index(const std::string& s, uint32_t i) {
+  if (i >= s.size()) return 0;
+  return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(s[i])));
+}
+
+class Tree {
+ public:
+  // The node with these fields: an existing equal one, or a new one. An
+  // operation on constants is folded into a constant of its type.
+  int make(Op op, bool uns, bool opuns, int a = -1, int b = -1, int c = -1, uint32_t val = 0) {
+    if (op != Op::Const && op != Op::T) {
+      const bool ca = a < 0 || at(a).op == Op::Const;
+      const bool cb = b < 0 || at(b).op == Op::Const;
+      const bool cc = c < 0 || at(c).op == Op::Const;
+      if (op == Op::Cond && at(a).op == Op::Const) {
+        const int pick = at(a).val != 0 ? b : c;
+        if (at(pick).op == Op::Const) return konst(at(pick).val, uns);
+        if (at(pick).uns == uns) return pick;
+      } else if (ca && cb && cc) {
+        uint32_t v = 0;
+        if (op == Op::Index) {
+          v = c_index(strings_[val], at(a).val);
+        } else if (b < 0) {
+          v = c_unary(op, at(a).val);
+        } else {
+          v = c_binary(op, opuns, at(a).val, at(b).val);
+        }
+        return konst(v, uns);
+      }
+    }
+    if (op == Op::Const) opuns = uns;
+    const Key key{op, uns, opuns, a, b, c, val};
+    if (auto it = index_.find(key); it != index_.end()) return it->second;
+    Node n{op, uns, opuns, a, b, c, val, 1};
+    for (int child : {a, b, c})
+      if (child >= 0) n.depth = std::max(n.depth, at(child).depth + 1);
+    nodes_.push_back(n);
+    const int id = static_cast<int>(nodes_.size()) - 1;
+    index_.emplace(key, id);
+    return id;
+  }
+  int konst(uint32_t v, bool uns) { return make(Op::Const, uns, uns, -1, -1, -1, v); }
+
+  const Node& at(int id) const { return nodes_[static_cast<std::size_t>(id)]; }
+  int size() const { return static_cast<int>(nodes_.size()); }
+  bool is_const(int id) const { return at(id).op == Op::Const; }
+  bool is_const(int id, uint32_t v) const { return at(id).op == Op::Const && at(id).val == v; }
+
+  int string_number(const std::string& bytes) {
+    for (std::size_t i = 0; i < strings_.size(); ++i)
+      if (strings_[i] == bytes) return static_cast<int>(i);
+    strings_.push_back(bytes);
+    return static_cast<int>(strings_.size()) - 1;
+  }
+  const std::string& string(uint32_t n) const { return strings_[n]; }
+
+ private:
+  struct Key {
+    Op op;
+    bool uns, opuns;
+    int a, b, c;
+    uint32_t val;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const {
+      uint64_t h = static_cast<uint64_t>(k.op) | (uint64_t{k.uns} << 8) | (uint64_t{k.opuns} << 9);
+      for (uint64_t v : {static_cast<uint64_t>(static_cast<uint32_t>(k.a)), static_cast<uint64_t>(static_cast<uint32_t>(k.b)),
+                         static_cast<uint64_t>(static_cast<uint32_t>(k.c)), static_cast<uint64_t>(k.val)})
+        h = (h ^ v) * 0x100000001B3ull + (h >> 29);
+      return static_cast<std::size_t>(h);
+    }
+  };
+  std::vector<Node> nodes_;
+  std::unordered_map<Key, int, KeyHash> index_;
+  std::vector<std::string> strings_;
+};
+
+// ---------------------------------------------------------------------------
+// Parser
+
+// What a piece of the formula parsed to: a node, or a string literal (which
+// may only be indexed). `naive` counts the instructions of its literal
+// translation.
+struct Val {
+  int node = -1;
+  int str = -1;
+  int offset = 0;
+  int naive = 0;
+  bool ok() const { return node >= 0 || str >= 0; }
+};
+
+struct BinaryOp {
+  std::string_view text;
+  Op op;
+  int prec;
+  int naive;  // instructions of the literal translation of the operator
+};
+constexpr std::array<BinaryOp, 18> kBinary = {{
+    {"*", Op::Mul, 10, 1}, {"/", Op::Div, 10, 1}, {"%", Op::Mod, 10, 1}, {"+", Op::Add, 9, 1},
+    {"-", Op::Sub, 9, 1},  {"<<", Op::Shl, 8, 1}, {">>", Op::Shr, 8, 1}, {"<", Op::Lt, 7, 1},
+    {">", Op::Gt, 7, 1},   {"<=", Op::Le, 7, 2},  {">=", Op::Ge, 7, 2},  {"==", Op::Eq, 6, 1},
+    {"!=", Op::Ne, 6, 2},  {"&", Op::And, 5, 1},  {"^", Op::Xor, 4, 1},  {"|", Op::Or, 3, 1},
+    {"&&", Op::LAnd, 2, 1}, {"||", Op::LOr, 1, 1},
+}};
+
+class Parser {
+ public:
+  Parser(std::string_view text, Tree* tree, Failure* fail) : lex_(text, fail), end_(text.size()), tree_(tree), fail_(fail) {
+    advance();
+  }
+
+  // The whole formula, or a Val that is not ok() after a refusal.
+  Val formula() {
+    Val v = expression();
+    if (!v.ok()) return {};
+    if (tok_.kind != Tok::End) return refuse_here("expected an operator or the end of the formula");
+    if (!need_number(v)) return {};
+    return v;
+  }
+
+ private:
+  void advance() { tok_ = lex_.next(); }
+  bool is(std::string_view p) const { return tok_.kind == Tok::Punct && tok_.text == p; }
+
+  // Refuses at the current token (the end of the text included): an
+  // assignment there is named as such, whatever else was expected.
+  Val refuse_here(const std::string& expected) {
+    if (assigns(tok_)) {
+      fail_->set(tok_.offset, format("%s without assignments: '%s' assigns", kIntegerC.c_str(),
+                                     std::string(tok_.text).c_str()));
+    } else {
+      fail_->set(tok_.kind == Tok::End ? static_cast<int>(end_) : tok_.offset, expected);
+    }
+    return {};
+  }
+
+  bool need_number(const Val& v) {
+    if (v.str < 0) return true;
+    fail_->set(v.offset, "a string literal can only be indexed, as in \"abc\"[t & 3]");
+    return false;
+  }
+
+  bool nest() {
+    if (++depth_ <= kMaxNesting) return true;
+    fail_->set(tok_.offset, format("the formula nests deeper than %d levels", kMaxNesting));
+    return false;
+  }
+
+  bool too_deep(int node, int at) {
+    if (tree_->at(node).depth <= kMaxDepth && tree_->size() <= kMaxNodes) return false;
+    fail_->set(at, "the formula is too long or too deeply nested to compile");
+    return true;
+  }
+
+  Val expression() {
+    Val c = binary(1);
+    if (!c.ok() || !is("?")) return c;
+    if (!need_number(c) || !nest()) return {};
+    const int at = tok_.offset;
+    advance();
+    const Val a = expression();
+    if (!a.ok() || !need_number(a)) return {};
+    if (!is(":")) return refuse_here("expected ':'");
+    advance();
+    const Val b = expression();  // a chain of ?: nests too
+    if (!b.ok() || !need_number(b)) return {};
+    --depth_;
+    const Node& na = tree_->at(a.node);
+    const Node& nb = tree_->at(b.node);
+    const bool uns = na.uns || nb.uns;
+    Val v{tree_->make(Op::Cond, uns, uns, c.node, a.node, b.node), -1, c.offset, c.naive + a.naive + b.naive + 5};
+    if (too_deep(v.node, at)) return {};
+    return v;
+  }
+
+  Val binary(int min_prec) {
+    Val left = unary();
+    for (;;) {
+      if (!left.ok()) return {};
+      const BinaryOp* op = nullptr;
+      if (tok_.kind == Tok::Punct)
+        for (const BinaryOp& b : kBinary)
+          if (b.text == tok_.text) op = &b;
+      if (op == nullptr || op->prec < min_prec) return left;
+      const int at = tok_.offset;
+      advance();
+      const Val right = binary(op->prec + 1);
+      if (!right.ok() || !need_number(left) || !need_number(right)) return {};
+      const Node& l = tree_->at(left.node);
+      const Node& r = tree_->at(right.node);
+      bool uns = l.uns || r.uns;
+      bool opuns = uns;
+      if (op->op == Op::Shl || op->op == Op::Shr) {
+        uns = opuns = l.uns;
+      } else if (is_compare(op->op)) {
+        uns = false;
+      } else if (op->op == Op::LAnd || op->op == Op::LOr) {
+        uns = opuns = false;
+      }
+      left = Val{tree_->make(op->op, uns, opuns, left.node, right.node), -1, left.offset,
+                 left.naive + right.naive + op->naive};
+      if (too_deep(left.node, at)) return {};
+    }
+  }
+
+  Val unary() {
+    if (is("++") || is("--")) return refuse_here("");
+    Op op = Op::Const;
+    int naive = 0;
+    if (is("-")) {
+      op = Op::Neg;
+      naive = 2;
+    } else if (is("~")) {
+      op = Op::BitNot;
+      naive = 1;
+    } else if (is("!")) {
+      op = Op::LNot;
+      naive = 2;
+    } else if (!is("+")) {
+      return postfix();
+    }
+    const int at = tok_.offset;
+    if (!nest()) return {};
+    advance();
+    Val a = unary();
+    if (!a.ok() || !need_number(a)) return {};
+    --depth_;
+    a.offset = at;
+    a.naive += naive;
+    if (op == Op::Const) return a;  // unary +
+    const bool uns = op == Op::LNot ? false : tree_->at(a.node).uns;
+    a.node = tree_->make(op, uns, uns, a.node);
+    if (too_deep(a.node, at)) return {};
+    return a;
+  }
+
+  Val postfix() {
+    Val v = primary();
+    while (v.ok() && is("[")) {
+      if (!nest()) return {};
+      advance();
+      const Val i = expression();
+      if (!i.ok()) return {};
+      if (!is("]")) return refuse_here("expected ']'");
+      advance();
+      --depth_;
+      if ((v.str >= 0) == (i.str >= 0)) {
+        fail_->set(v.str >= 0 ? i.offset : v.offset, "only a string literal can be indexed, by a number");
+        return {};
+      }
+      const Val& s = v.str >= 0 ? v : i;
+      const Val& n = v.str >= 0 ? i : v;
+      // The literal translation: the index, then a lookup of about the size
+      // of one packed word.
+      v = Val{tree_->make(Op::Index, false, tree_->at(n.node).uns, n.node, -1, -1, static_cast<uint32_t>(s.str)), -1,
+              v.offset, n.naive + 8};
+      if (too_deep(v.node, v.offset)) return {};
+    }
+    if (v.ok() && (is("++") || is("--"))) return refuse_here("");
+    return v;
+  }
+
+  Val primary() {
+    const int at = tok_.offset;
+    if (tok_.kind == Tok::Number) {
+      Val v{tree_->konst(tok_.value, tok_.uns), -1, at, 1};
+      advance();
+      return v;
+    }
+    if (tok_.kind == Tok::Name) {
+      if (tok_.text != "t") {
+        fail_->set(at, format("unknown name '%s': the one name a formula knows is t",
+                              shown(tok_.text).c_str()));
+        return {};
+      }
+      advance();
+      return Val{tree_->make(Op::T, false, false), -1, at, 1};
+    }
+    if (tok_.kind == Tok::String) {
+      std::string bytes;
+      while (tok_.kind == Tok::String) {  // adjacent literals are one
+        bytes += tok_.bytes;
+        advance();
+      }
+      if (tok_.kind == Tok::Bad) return {};
+      return Val{-1, tree_->string_number(bytes), at, 0};
+    }
+    if (is("(")) {
+      if (!nest()) return {};
+      advance();
+      Val v = expression();
+      if (!v.ok()) return {};
+      if (!is(")")) return refuse_here("expected ')'");
+      advance();
+      --depth_;
+      v.offset = at;
+      return v;
+    }
+    if (tok_.kind == Tok::Bad) return {};
+    return refuse_here("expected an expression");
+  }
+
+  Lexer lex_;
+  std::size_t end_;
+  Tree* tree_;
+  Failure* fail_;
+  Token tok_;
+  int depth_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// What is known of each value
+
+// The values a node may take, as an interval in its own type (int:
+// [-2^31, 2^31 - 1], unsigned: [0, 2^32 - 1]) and as the bits known to be 0
+// and known to be 1; the two are kept in agreement.
+struct Facts {
+  int64_t lo = 0, hi = 0;
+  uint32_t zero = 0, one = 0;
+  bool is_const() const { return lo == hi; }
+};
+
+constexpr int64_t type_min(bool uns) { return uns ? 0 : kIntMin; }
+constexpr int64_t type_max(bool uns) { return uns ? kUnsMax : kIntMax; }
+constexpr int64_t value_of(uint32_t bits, bool uns) {
+  return uns ? static_cast<int64_t>(bits) : static_cast<int64_t>(static_cast<int32_t>(bits));
+}
+constexpr uint32_t bits_of(int64_t v) { return static_cast<uint32_t>(static_cast<uint64_t>(v)); }
+Facts full(bool uns) { return {type_min(uns), type_max(uns), 0, 0}; }
+Facts exact(uint32_t v, bool uns) { return {value_of(v, uns), value_of(v, uns), ~v, v}; }
+
+// Makes the interval and the known bits agree.
+Facts settle(Facts f, bool uns) {
+  f.lo = std::max(f.lo, type_min(uns));
+  f.hi = std::min(f.hi, type_max(uns));
+  if ((f.zero & f.one) != 0 || f.lo > f.hi) return full(uns);  // not reached by sound facts
+  // The bits bound the pattern; for an int, only when the sign is known.
+  const uint32_t plo = f.one, phi = ~f.zero;
+  if (uns || (f.zero & kSign) != 0 || (f.one & kSign) != 0) {
+    f.lo = std::max(f.lo, value_of(plo, uns));
+    f.hi = std::min(f.hi, value_of(phi, uns));
+  }
+  if (f.lo > f.hi) return full(uns);
+  // An interval that does not wrap in the pattern fixes the bits above the
+  // highest one in which its ends differ.
+  if (uns || f.lo >= 0 || f.hi < 0) {
+    const uint32_t a = bits_of(f.lo), b = bits_of(f.hi);
+    const uint32_t fixed = (a == b) ? kAll : ~up_to_top(a ^ b);
+    f.zero |= ~a & fixed;
+    f.one |= a & fixed;
+  }
+  if ((f.zero & f.one) != 0) return full(uns);
+  return f;
+}
+
+// The same values seen in another type (C's conversion keeps the bits).
+Facts convert(const Facts& f, bool from_uns, bool to_uns) {
+  if (from_uns == to_uns) return f;
+  Facts g = f;
+  if (to_uns) {
+    if (f.hi < 0) {
+      g.lo += kTwo32;
+      g.hi += kTwo32;
+    } else if (f.lo < 0) {
+      g.lo = 0;
+      g.hi = kUnsMax;
+    }
+  } else {
+    if (f.lo > kIntMax) {
+      g.lo -= kTwo32;
+      g.hi -= kTwo32;
+    } else if (f.hi > kIntMax) {
+      g.lo = kIntMin;
+      g.hi = kIntMax;
+    }
+  }
+  return settle(g, to_uns);
+}
+
+Facts interval(int64_t lo, int64_t hi, bool uns) {
+  if (lo < type_min(uns) || hi > type_max(uns)) return full(uns);
+  return {lo, hi, 0, 0};
+}
+
+// The low bits of a + b, a - b or a * b that follow from the low bits known
+// in both operands.
+void known_low_bits(Facts* f, const Facts& x, const Facts& y, Op op) {
+  const int k = std::countr_one((x.zero | x.one) & (y.zero | y.one));
+  if (k == 0) return;
+  const uint32_t m = low_bits(k);
+  const uint32_t r = (op == Op::Add ? x.one + y.one : op == Op::Sub ? x.one - y.one : x.one * y.one) & m;
+  f->zero |= ~r & m;
+  f->one |= r & m;
+}
+
+int64_t trunc_div(int64_t a, int64_t b) { return a / b; }  // C++ truncates toward zero
+
+class Analysis {
+ public:
+  explicit Analysis(Tree* tree) : tree_(tree) {}
+
+  Facts facts(int id) {
+    if (static_cast<std::size_t>(id) >= facts_.size()) {
+      facts_.resize(static_cast<std::size_t>(tree_->size()));
+      known_.resize(facts_.size(), false);
+    }
+    const auto i = static_cast<std::size_t>(id);
+    if (!known_[i]) {
+      facts_[i] = settle(compute(id), tree_->at(id).uns);
+      known_[i] = true;
+    }
+    return facts_[i];
+  }
+
+  // The facts of operand `child` in the type the operation `id` works in.
+  Facts operand(int child, bool uns) {
+    const Facts f = facts(child);
+    return convert(f, tree_->at(child).uns, uns);
+  }
+
+  bool nonneg(int id) { return facts(id).lo >= 0; }
+
+ private:
+  Facts compute(int id) {
+    const Node n = tree_->at(id);
+    const bool u = n.uns;
+    switch (n.op) {
+      case Op::Const: return exact(n.val, u);
+      case Op::T: return {0, kIntMax, kSign, 0};
+      case Op::Neg: {
+        const Facts x = operand(n.a, u);
+        Facts f = full(u);
+        if (!u && x.lo > kIntMin) f = {-x.hi, -x.lo, 0, 0};
+        if (u && x.lo >= 1) f = {kTwo32 - x.hi, kTwo32 - x.lo, 0, 0};
+        known_low_bits(&f, exact(0, u), x, Op::Sub);
+        return f;
+      }
+      case Op::BitNot: {
+        const Facts x = operand(n.a, u);
+        const int64_t top = u ? kUnsMax : -1;
+        return {top - x.hi, top - x.lo, x.one, x.zero};
+      }
+      case Op::LNot: {
+        const Facts x = facts(n.a);
+        if (x.lo > 0 || x.hi < 0 || x.one != 0) return exact(0, false);
+        if (x.is_const()) return exact(1, false);
+        return {0, 1, ~1u, 0};
+      }
+      case Op::Add:
+      case Op::Sub: {
+        const Facts x = operand(n.a, u), y = operand(n.b, u);
+        Facts f = n.op == Op::Add ? interval(x.lo + y.lo, x.hi + y.hi, u) : interval(x.lo - y.hi, x.hi - y.lo, u);
+        known_low_bits(&f, x, y, n.op);
+        return f;
+      }
+      case Op::Mul: {
+        const Facts x = operand(n.a, u), y = operand(n.b, u);
+        const __int128 c[4] = {static_cast<__int128>(x.lo) * y.lo, static_cast<__int128>(x.lo) * y.hi,
+                               static_cast<__int128>(x.hi) * y.lo, static_cast<__int128>(x.hi) * y.hi};
+        const __int128 lo = std::min({c[0], c[1], c[2], c[3]}), hi = std::max({c[0], c[1], c[2], c[3]});
+        Facts f = full(u);
+        if (lo >= type_min(u) && hi <= type_max(u)) f = {static_cast<int64_t>(lo), static_cast<int64_t>(hi), 0, 0};
+        known_low_bits(&f, x, y, Op::Mul);
+        f.zero |= low_bits(std::countr_one(x.zero) + std::countr_one(y.zero));
+        return f;
+      }
+      case Op::And:
+      case Op::Or:
+      case Op::Xor: {
+        const Facts x = operand(n.a, u), y = operand(n.b, u);
+        Facts f = full(u);
+        if (n.op == Op::And) {
+          f.zero = x.zero | y.zero;
+          f.one = x.one & y.one;
+          if (x.lo >= 0 && y.lo >= 0) {
+            f.lo = 0;
+            f.hi = std::min(x.hi, y.hi);
+          } else if (x.lo >= 0 || y.lo >= 0) {
+            f.lo = 0;
+            f.hi = x.lo >= 0 ? x.hi : y.hi;
+          } else {
+            f.hi = std::max(x.hi, y.hi);
+          }
+        } else if (n.op == Op::Or) {
+          f.zero = x.zero & y.zero;
+          f.one = x.one | y.one;
+          if (x.lo >= 0 && y.lo >= 0) f.lo = std::max(x.lo, y.lo);
+        } else {
+          f.zero = (x.zero & y.zero) | (x.one & y.one);
+          f.one = (x.zero & y.one) | (x.one & y.zero);
+        }
+        return f;
+      }
+      case Op::Shl: {
+        const Facts x = operand(n.a, u);
+        const Facts k = facts(n.b);
+        if (k.is_const()) {
+          const int s = static_cast<int>(bits_of(k.lo) & 31);
+          Facts f = interval(x.lo * (int64_t{1} << s), x.hi * (int64_t{1} << s), u);
+          f.zero |= (x.zero << s) | low_bits(s);
+          f.one |= x.one << s;
+          return f;
+        }
+        Facts f = full(u);
+        f.zero = low_bits(std::countr_one(x.zero));
+        return f;
+      }
+      case Op::Shr: {
+        const Facts x = operand(n.a, u);
+        const Facts k = facts(n.b);
+        int k1 = 0, k2 = 31;
+        if (k.lo >= 0 && k.hi <= 31) {
+          k1 = static_cast<int>(k.lo);
+          k2 = static_cast<int>(k.hi);
+        } else if (k.is_const()) {
+          k1 = k2 = static_cast<int>(bits_of(k.lo) & 31);
+        }
+        // C++ shifts int64 values arithmetically: floor, as C's >> on int
+        // and (for values already non-negative) on unsigned.
+        Facts f{std::min(x.lo >> k1, x.lo >> k2), std::max(x.hi >> k1, x.hi >> k2), 0, 0};
+        if (k1 == k2) {
+          if (u) {
+            f.zero = (x.zero >> k1) | top_bits(k1);
+            f.one = x.one >> k1;
+          } else {
+            f.zero = static_cast<uint32_t>(static_cast<int32_t>(x.zero) >> k1);
+            f.one = static_cast<uint32_t>(static_cast<int32_t>(x.one) >> k1);
+          }
+        } else if (u) {
+          f.zero = top_bits(k1);
+        }
+        return f;
+      }
+      case Op::Div: {
+        const Facts x = operand(n.a, u), y = operand(n.b, u);
+        if (y.is_const()) {
+          const int64_t c = y.lo;
+          if (c == 0) return exact(0, u);
+          if (!u && c == -1 && x.lo == kIntMin) return full(u);
+          const int64_t p = trunc_div(x.lo, c), q = trunc_div(x.hi, c);
+          return interval(std::min(p, q), std::max(p, q), u);
+        }
+        if (x.lo >= 0 && y.lo >= 0) return {0, x.hi / std::max<int64_t>(y.lo, 1), 0, 0};
+        const int64_t m = std::max(-x.lo, x.hi);
+        return interval(std::max(-m, type_min(u)), std::min(m, type_max(u)), u);
+      }
+      case Op::Mod: {
+        const Facts x = operand(n.a, u), y = operand(n.b, u);
+        const int64_t b = std::max(-y.lo, y.hi);  // the largest divisor, in size
+        if (b == 0) return exact(0, u);
+        if (x.lo >= 0 && y.lo > x.hi) return {x.lo, x.hi, 0, 0};
+        const int64_t lo = x.lo >= 0 ? 0 : std::max(x.lo, -(b - 1));
+        const int64_t hi = x.hi <= 0 ? 0 : std::min(x.hi, b - 1);
+        return {lo, hi, 0, 0};
+      }
+      case Op::Lt:
+      case Op::Gt:
+      case Op::Le:
+      case Op::Ge:
+      case Op::Eq:
+      case Op::Ne: return compare(n);
+      case Op::LAnd:
+      case Op::LOr: {
+        const Facts x = facts(n.a), y = facts(n.b);
+        const auto never_zero = [](const Facts& f) { return f.lo > 0 || f.hi < 0 || f.one != 0; };
+        const bool and_op = n.op == Op::LAnd;
+        if (and_op && ((x.is_const() && x.lo == 0) || (y.is_const() && y.lo == 0))) return exact(0, false);
+        if (!and_op && (never_zero(x) || never_zero(y))) return exact(1, false);
+        if (and_op && never_zero(x) && never_zero(y)) return exact(1, false);
+        if (!and_op && x.is_const() && y.is_const()) return exact(0, false);  // both 0
+        return {0, 1, ~1u, 0};
+      }
+      case Op::Cond: {
+        const Facts c = facts(n.a);
+        const Facts x = operand(n.b, u), y = operand(n.c, u);
+        if (c.lo > 0 || c.hi < 0 || c.one != 0) return x;
+        if (c.is_const()) return y;
+        return {std::min(x.lo, y.lo), std::max(x.hi, y.hi), x.zero & y.zero, x.one & y.one};
+      }
+      case Op::Index: {
+        const std::string& s = tree_->string(n.val);
+        const Facts i = facts(n.a);
+        // The positions in the string the index reaches, and whether it
+        // reaches outside them (the NUL included).
+        const int64_t first = std::max<int64_t>(i.lo, 0);
+        const int64_t last = std::min<int64_t>(i.hi, static_cast<int64_t>(s.size()) - 1);
+        const bool outside = i.lo < 0 || i.hi >= static_cast<int64_t>(s.size());
+        int64_t lo = outside ? 0 : 127, hi = outside ? 0 : -128;
+        for (int64_t j = first; j <= last; ++j) {
+          const int64_t v = static_cast<int8_t>(s[static_cast<std::size_t>(j)]);
+          lo = std::min(lo, v);
+          hi = std::max(hi, v);
+        }
+        if (lo > hi) return exact(0, false);
+        return {lo, hi, 0, 0};
+      }
+    }
+    return full(u);
+  }
+
+  Facts compare(const Node& n) {
+    const Facts x = operand(n.a, n.opuns), y = operand(n.b, n.opuns);
+    const Facts any{0, 1, ~1u, 0};
+    const auto truth = [&](bool always, bool never) { return always ? exact(1, false) : never ? exact(0, false) : any; };
+    switch (n.op) {
+      case Op::Lt: return truth(x.hi < y.lo, x.lo >= y.hi);
+      case Op::Gt: return truth(x.lo > y.hi, x.hi <= y.lo);
+      case Op::Le: return truth(x.hi <= y.lo, x.lo > y.hi);
+      case Op::Ge: return truth(x.lo >= y.hi, x.hi < y.lo);
+      default: {
+        const bool same = x.is_const() && y.is_const() && x.lo == y.lo;
+        const bool differ =
+            x.hi < y.lo || y.hi < x.lo || ((x.one & y.zero) | (x.zero & y.one)) != 0;
+        return n.op == Op::Eq ? truth(same, differ) : truth(differ, same);
+      }
+    }
+  }
+
+  Tree* tree_;
+  std::vector<Facts> facts_;
+  std::vector<bool> known_;
+};
+
+// ---------------------------------------------------------------------------
+// Needed bits and rewriting
+
+// The bits of each operand that the needed bits `d` of a node's value
+// depend on, whatever the operands' values.
+struct Needs {
+  uint32_t a = 0, b = 0, c = 0;
+};
+
+Needs needs_of(const Tree& tree, const Node& n, uint32_t d) {
+  if (d == 0) return {};
+  const auto const_b = [&](uint32_t* v) {
+    if (n.b < 0 || !tree.is_const(n.b)) return false;
+    *v = tree.at(n.b).val;
+    return true;
+  };
+  uint32_t v = 0;
+  switch (n.op) {
+    case Op::Const:
+    case Op::T: return {};
+    case Op::Neg: return {up_to_top(d)};
+    case Op::BitNot: return {d};
+    case Op::Add:
+    case Op::Sub:
+    case Op::Mul: return {up_to_top(d), up_to_top(d)};
+    case Op::And: return {const_b(&v) ? d & v : d, d};
+    case Op::Or: return {const_b(&v) ? d & ~v : d, d};
+    case Op::Xor: return {d, d};
+    case Op::Shl:
+      if (const_b(&v)) return {d >> (v & 31), 0};
+      return {up_to_top(d), 31};
+    case Op::Shr:
+      if (const_b(&v)) {
+        const int k = static_cast<int>(v & 31);
+        const bool fills = !n.uns && (d & top_bits(k)) != 0;  // the sign fills bits that are needed
+        return {(d << k) | (fills ? kSign : 0), 0};
+      }
+      // The count is needed whole: the code masks it only when its range
+      // says so.
+      return {~low_bits(std::countr_zero(d)), kAll};
+    case Op::Cond: return {kAll, d, d};
+    default: return {kAll, kAll, kAll};  // / % comparisons && || ! and the index need whole values
+  }
+}
+
+class Simplifier {
+ public:
+  Simplifier(Tree* tree, Analysis* an) : t_(tree), an_(an) {}
+
+  // One round: the root rewritten for the low 8 bits.
+  int round(int root) {
+    need_.assign(static_cast<std::size_t>(t_->size()), 0);
+    need_[static_cast<std::size_t>(root)] = 0xFF;
+    for (int id = root; id >= 0; --id) {
+      const uint32_t d = need_[static_cast<std::size_t>(id)];
+      if (d == 0) continue;
+      const Node& n = t_->at(id);
+      const Needs k = needs_of(*t_, n, d);
+      if (n.a >= 0) need_[static_cast<std::size_t>(n.a)] |= k.a;
+      if (n.b >= 0) need_[static_cast<std::size_t>(n.b)] |= k.b;
+      if (n.c >= 0) need_[static_cast<std::size_t>(n.c)] |= k.c;
+    }
+    done_.assign(need_.size(), -1);
+    return rewrite(root);
+  }
+
+ private:
+  int rewrite(int id) {
+    const auto i = static_cast<std::size_t>(id);
+    if (i < done_.size() && done_[i] >= 0) return done_[i];
+    const Node n = t_->at(id);
+    const uint32_t d = i < need_.size() ? need_[i] : kAll;
+    int r = id;
+    if (n.op == Op::Const || n.op == Op::T) {
+      // as small as a value gets (a constant shift count has no needed bits)
+    } else if (d == 0) {
+      r = t_->konst(0, n.uns);
+    } else {
+      const int a = n.a >= 0 ? rewrite(n.a) : -1;
+      const int b = n.b >= 0 ? rewrite(n.b) : -1;
+      const int c = n.c >= 0 ? rewrite(n.c) : -1;
+      r = t_->make(n.op, n.uns, n.opuns, a, b, c, n.val);
+      for (int step = 0; step < 16; ++step) {
+        const int next = rules(r, d);
+        if (next == r) break;
+        r = next;
+      }
+      const Facts f = an_->facts(r);
+      if (t_->at(r).op != Op::Const && ((f.zero | f.one) & d) == d) r = t_->konst(f.one, t_->at(r).uns);
+    }
+    if (i < done_.size()) done_[i] = r;
+    return r;
+  }
+
+  int konst(uint32_t v, bool uns) { return t_->konst(v, uns); }
+  int make(Op op, bool uns, bool opuns, int a, int b = -1, int c = -1) { return t_->make(op, uns, opuns, a, b, c); }
+  bool truth(int id) const { return is_truth(t_->at(id).op); }
+  // The node's truth as an int 0 or 1.
+  int truth_of(int id) { return truth(id) ? id : make(Op::Ne, false, t_->at(id).uns, id, konst(0, t_->at(id).uns)); }
+
+  // One local rewrite of node `id` (whose operands are rewritten already)
+  // that keeps its value on the needed bits `d`; `id` itself when none
+  // applies.
+  int rules(int id, uint32_t d) {
+    const Node n = t_->at(id);
+    const bool u = n.uns;
+    if (n.op == Op::Const || n.op == Op::T) return id;
+    const Node na = t_->at(n.a);
+    // Constants go to the right of operations that commute.
+    if (n.b >= 0 && commutes(n.op) && t_->is_const(n.a) && !t_->is_const(n.b))
+      return t_->make(n.op, u, n.opuns, n.b, n.a);
+    const bool cb = n.b >= 0 && t_->is_const(n.b);
+    const uint32_t v = cb ? t_->at(n.b).val : 0;
+    const Node nb = n.b >= 0 ? t_->at(n.b) : Node{};
+    const bool ca_inner = n.a >= 0 && na.b >= 0 && t_->is_const(na.b);
+    const uint32_t w = ca_inner ? t_->at(na.b).val : 0;
+    switch (n.op) {
+      case Op::Add:
+        if (cb && (v & up_to_top(d)) == 0) return n.a;
+        if (cb && na.op == Op::Add && ca_inner) return make(Op::Add, u, u, na.a, konst(v + w, u));
+        if (nb.op == Op::Neg) return make(Op::Sub, u, u, n.a, nb.a);
+        if (na.op == Op::Neg) return make(Op::Sub, u, u, n.b, na.a);
+        break;
+      case Op::Sub:
+        if (cb) return make(Op::Add, u, u, n.a, konst(0u - v, u));
+        if (t_->is_const(n.a, 0)) return make(Op::Neg, u, u, n.b);
+        if (nb.op == Op::Neg) return make(Op::Add, u, u, n.a, nb.a);
+        break;
+      case Op::Mul:
+        if (cb && (v & up_to_top(d)) == (1 & up_to_top(d))) return n.a;
+        if (cb && na.op == Op::Mul && ca_inner) return make(Op::Mul, u, u, na.a, konst(v * w, u));
+        if (cb && na.op == Op::Neg) return make(Op::Mul, u, u, na.a, konst(0u - v, u));
+        break;
+      case Op::And:
+        if (cb && ((d & ~v) == 0 || (~an_->facts(n.a).zero & ~v) == 0)) return n.a;
+        if (cb && na.op == Op::And && ca_inner) return make(Op::And, u, u, na.a, konst(v & w, u));
+        if (truth(n.a) && truth(n.b)) return make(Op::LAnd, false, false, n.a, n.b);
+        break;
+      case Op::Or:
+        if (cb && (v & d) == 0) return n.a;
+        if (cb && na.op == Op::Or && ca_inner) return make(Op::Or, u, u, na.a, konst(v | w, u));
+        if (truth(n.a) && truth(n.b)) return make(Op::LOr, false, false, n.a, n.b);
+        break;
+      case Op::Xor:
+        if (cb && (v & d) == 0) return n.a;
+        if (cb && (v & d) == d) return make(Op::BitNot, u, u, n.a);
+        if (cb && na.op == Op::Xor && ca_inner) return make(Op::Xor, u, u, na.a, konst(v ^ w, u));
+        if (truth(n.a) && truth(n.b)) return make(Op::Ne, false, false, n.a, n.b);
+        break;
+      case Op::Shl:
+        if (cb) {
+          const uint32_t k = v & 31;
+          if (k == 0) return n.a;
+          if (na.op == Op::Shl && ca_inner) {
+            const uint32_t sum = (w & 31) + k;
+            return sum >= 32 ? konst(0, u) : make(Op::Shl, u, u, na.a, konst(sum, false));
+          }
+          // ((x >> s) & m) << k: the same bits of x, shifted once.
+          if (na.op == Op::And && ca_inner && static_cast<uint64_t>(w) << k <= kAll) {
+            const Node inner = t_->at(na.a);
+            if (inner.op == Op::Shr && t_->is_const(inner.b) && inner.uns == u) {
+              const uint32_t s = t_->at(inner.b).val & 31;
+              if (s > 0 && w <= low_bits(32 - static_cast<int>(s))) {
+                const int x = inner.a;
+                const int moved = s >= k ? make(Op::Shr, u, u, x, konst(s - k, false))
+                                         : make(Op::Shl, u, u, x, konst(k - s, false));
+                return make(Op::And, u, u, moved, konst(w << k, u));
+              }
+            }
+          }
+        }
+        break;
+      case Op::Shr:
+        if (cb) {
+          const uint32_t k = v & 31;
+          if (k == 0) return n.a;
+          if (na.op == Op::Shr && ca_inner && na.uns == u) {
+            const uint32_t sum = (w & 31) + k;
+            if (sum < 32) return make(Op::Shr, u, u, na.a, konst(sum, false));
+            return u ? konst(0, u) : make(Op::Shr, u, u, na.a, konst(31, false));
+          }
+        }
+        break;
+      case Op::Div:
+        if (cb && v == 1) return n.a;
+        if (cb && !u && v == kAll) return make(Op::Neg, u, u, n.a);
+        break;
+      case Op::Mod:
+        if (cb) {
+          const uint32_t size = u || (v & kSign) == 0 ? v : 0u - v;
+          const int zeros = std::countr_zero(size);
+          // x % c and x agree modulo every power of two that divides c.
+          if (size != 0 && (d & ~low_bits(zeros)) == 0) return n.a;
+          if (is_power_of_two(size) && (u || an_->nonneg(n.a))) return make(Op::And, u, u, n.a, konst(size - 1, u));
+        }
+        {
+          const Facts x = an_->operand(n.a, u), y = an_->operand(n.b, u);
+          if (x.lo >= 0 && y.lo > x.hi) return n.a;
+        }
+        break;
+      case Op::Neg:
+        if (na.op == Op::Neg) return na.a;
+        if (na.op == Op::Sub) return make(Op::Sub, u, u, na.b, na.a);
+        if (d == 1) return n.a;
+        break;
+      case Op::BitNot:
+        if (na.op == Op::BitNot) return na.a;
+        break;
+      case Op::LNot:
+        if (na.op == Op::LNot) return truth_of(na.a);
+        if (is_compare(na.op)) {
+          constexpr std::array<std::pair<Op, Op>, 6> kInverse = {
+              {{Op::Lt, Op::Ge}, {Op::Ge, Op::Lt}, {Op::Gt, Op::Le}, {Op::Le, Op::Gt}, {Op::Eq, Op::Ne}, {Op::Ne, Op::Eq}}};
+          for (auto [from, to] : kInverse)
+            if (na.op == from) return make(to, false, na.opuns, na.a, na.b);
+        }
+        break;
+      case Op::Lt:
+      case Op::Gt:
+      case Op::Le:
+      case Op::Ge:
+        if (t_->is_const(n.a) && !cb) {
+          constexpr std::array<std::pair<Op, Op>, 4> kMirror = {
+              {{Op::Lt, Op::Gt}, {Op::Gt, Op::Lt}, {Op::Le, Op::Ge}, {Op::Ge, Op::Le}}};
+          for (auto [from, to] : kMirror)
+            if (n.op == from) return make(to, false, n.opuns, n.b, n.a);
+        }
+        break;
+      case Op::Eq:
+      case Op::Ne:
+        if (cb && v == 0 && truth(n.a)) return n.op == Op::Ne ? n.a : make(Op::LNot, false, false, n.a);
+        break;
+      case Op::LAnd:
+      case Op::LOr: {
+        // An operand whose truth is known decides the rest (nothing has
+        // side effects, so the order does not matter).
+        const auto never_zero = [&](int x) {
+          const Facts f = an_->facts(x);
+          return f.lo > 0 || f.hi < 0 || f.one != 0;
+        };
+        for (auto [x, y] : {std::pair{n.a, n.b}, std::pair{n.b, n.a}}) {
+          if (n.op == Op::LAnd && never_zero(x)) return truth_of(y);
+          if (n.op == Op::LOr && t_->is_const(x, 0)) return truth_of(y);
+        }
+        break;
+      }
+      case Op::Cond: {
+        const Facts c = an_->facts(n.a);
+        if (c.lo > 0 || c.hi < 0 || c.one != 0) return n.b;
+        if (c.is_const()) return n.c;
+        if (n.b == n.c) return n.b;
+        if (na.op == Op::LNot) return t_->make(Op::Cond, u, u, na.a, n.c, n.b);
+        break;
+      }
+      default: break;
+    }
+    return id;
+  }
+
+  Tree* t_;
+  Analysis* an_;
+  std::vector<uint32_t> need_;
+  std::vector<int> done_;
+
+ public:
+  uint32_t need(int id) const {
+    const auto i = static_cast<std::size_t>(id);
+    return i < need_.size() ? need_[i] : kAll;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Code
+
+struct Ins {
+  uint8_t op;
+  uint32_t val;
+};
+
+// Instructions [begin, end) of a piece of code push one value: the one
+// labelled `key` (a node and a form), the same wherever it is computed.
+struct Span {
+  int begin, end;
+  int key;
+};
+
+struct Code {
+  std::vector<Ins> ins;
+  std::vector<Span> spans;
+  int size() const { return static_cast<int>(ins.size()); }
+};
+
+// How a value is pushed: as C's value, or as the mask of its truth (all
+// ones when it is not 0, else 0), or as the mask of its falsity.
+enum Form : int { kValue = 0, kMask = 1, kNotMask = 2 };
+
+class Build {
+ public:
+  Build& op(int id) {
+    c_.ins.push_back({static_cast<uint8_t>(id), 0});
+    return *this;
+  }
+  Build& num(uint32_t v) {
+    c_.ins.push_back({static_cast<uint8_t>(OP_PUSH_INT), v});
+    return *this;
+  }
+  Build& pick(int depth) { return depth == 0 ? op(OP_DUP) : num(static_cast<uint32_t>(depth)).op(OP_PICK); }
+  Build& code(const Code& sub) {
+    const int at = c_.size();
+    c_.ins.insert(c_.ins.end(), sub.ins.begin(), sub.ins.end());
+    for (const Span& s : sub.spans) c_.spans.push_back({s.begin + at, s.end + at, s.key});
+    return *this;
+  }
+  Code take() { return std::move(c_); }
+
+ private:
+  Code c_;
+};
+
+class Generator {
+ public:
+  Generator(Tree* tree, Analysis* an, const Simplifier* needs) : t_(tree), an_(an), needs_(needs) {}
+
+  const Code& gen(int id, Form form) {
+    const int key = id * 3 + form;
+    if (auto it = memo_.find(key); it != memo_.end()) return it->second;
+    Code c = build(id, form);
+    c.spans.push_back({0, c.size(), key});
+    return memo_.emplace(key, std::move(c)).first->second;
+  }
+
+ private:
+  using Options = std::vector<Code>;
+  static Code shortest(Options options) {
+    KEL_ASSERT(!options.empty());
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < options.size(); ++i)
+      if (options[i].size() < options[best].size()) best = i;
+    return std::move(options[best]);
+  }
+
+  const Node& at(int id) const { return t_->at(id); }
+  bool truth(int id) const { return is_truth(at(id).op); }
+  const Code& E(int id) { return gen(id, kValue); }
+  const Code& M(int id) { return gen(id, kMask); }
+  const Code& N(int id) { return gen(id, kNotMask); }
+  uint32_t need(int id) const { return needs_->need(id); }
+  // Values 0 or 1 whatever their kind.
+  bool zero_or_one(int id) {
+    const Facts f = an_->facts(id);
+    return f.lo >= 0 && f.hi <= 1;
+  }
+
+  Code build(int id, Form form) {
+    const Node n = at(id);
+    if (n.op == Op::Const) {
+      if (form == kValue) return Build().num(n.val).take();
+      return Build().num((n.val != 0) == (form == kMask) ? kAll : 0).take();
+    }
+    if (form != kValue) {
+      if (truth(id)) return truth_mask(id, form == kMask);
+      // The truth of a value: x != 0 is x > 0 unsigned.
+      return Build().code(E(id)).num(0).op(form == kMask ? OP_GT : OP_EQ).take();
+    }
+    if (truth(id)) return truth_value(id);
+    switch (n.op) {
+      case Op::T: return Build().op(OP_TIME).take();
+      case Op::Neg:
+        if (truth(n.a)) return M(n.a);
+        return Build().num(0).code(E(n.a)).op(OP_SUB).take();
+      case Op::BitNot: {
+        Options o{Build().code(E(n.a)).op(OP_NOT).take()};
+        if (truth(n.a)) o.push_back(Build().code(M(n.a)).num(1).op(OP_SUB).take());
+        return shortest(std::move(o));
+      }
+      case Op::Add:
+      case Op::Sub:
+      case Op::Mul: return arithmetic(n);
+      case Op::And:
+      case Op::Or:
+      case Op::Xor: {
+        const int code = n.op == Op::And ? OP_AND : n.op == Op::Or ? OP_OR : OP_XOR;
+        Options o{Build().code(E(n.a)).code(E(n.b)).op(code).take()};
+        if (n.op == Op::And) {
+          // A truth 0 or 1 and a value 0 or 1: the mask of one picks the other.
+          if (truth(n.a) && zero_or_one(n.b)) o.push_back(Build().code(M(n.a)).code(E(n.b)).op(OP_AND).take());
+          if (truth(n.b) && zero_or_one(n.a)) o.push_back(Build().code(E(n.a)).code(M(n.b)).op(OP_AND).take());
+        }
+        return shortest(std::move(o));
+      }
+      case Op::Shl: {
+        Options o{Build().code(E(n.a)).code(E(n.b)).op(OP_LSHIFT).take()};
+        if (truth(n.a) && t_->is_const(n.b))
+          o.push_back(Build().code(M(n.a)).num(uint32_t{1} << (at(n.b).val & 31)).op(OP_AND).take());
+        return shortest(std::move(o));
+      }
+      case Op::Shr: return shift_right(id, n);
+      case Op::Div: return divide(id, n);
+      case Op::Mod: return remainder(n);
+      case Op::Cond: return choose(n);
+      case Op::Index: return index(id, n);
+      default: break;
+    }
+    return Build().num(0).take();  // not reached: every kind is above
+  }
+
+  // ---- truth values
+
+  // The value 0 or 1 of a truth node, from one of its masks.
+  Code truth_value(int id) {
+    const Node n = at(id);
+    Options o{Build().code(M(id)).num(1).op(OP_AND).take(), Build().code(N(id)).num(1).op(OP_ADD).take()};
+    if (n.op == Op::LAnd || n.op == Op::LOr) {
+      const int code = n.op == Op::LAnd ? OP_AND : OP_OR;
+      if (zero_or_one(n.a) && zero_or_one(n.b)) o.push_back(Build().code(E(n.a)).code(E(n.b)).op(code).take());
+      if (n.op == Op::LAnd && zero_or_one(n.b)) o.push_back(Build().code(M(n.a)).code(E(n.b)).op(OP_AND).take());
+      if (n.op == Op::LAnd && zero_or_one(n.a)) o.push_back(Build().code(E(n.a)).code(M(n.b)).op(OP_AND).take());
+    }
+    if (n.op == Op::LNot && zero_or_one(n.a)) o.push_back(Build().code(E(n.a)).num(1).op(OP_XOR).take());
+    return shortest(std::move(o));
+  }
+
+  // The mask of a truth node (`mask`), or of its negation.
+  Code truth_mask(int id, bool mask) {
+    const Node n = at(id);
+    switch (n.op) {
+      case Op::LNot: return mask ? N(n.a) : M(n.a);
+      case Op::LAnd:
+        if (mask) return Build().code(M(n.a)).code(M(n.b)).op(OP_AND).take();
+        return Build().code(N(n.a)).code(N(n.b)).op(OP_OR).take();
+      case Op::LOr:
+        return shortest({mask ? Build().code(M(n.a)).code(M(n.b)).op(OP_OR).take()
+                              : Build().code(N(n.a)).code(N(n.b)).op(OP_AND).take(),
+                         Build().code(E(n.a)).code(E(n.b)).op(OP_OR).num(0).op(mask ? OP_GT : OP_EQ).take()});
+      default: break;
+    }
+    // A comparison; its negation is the opposite comparison.
+    Op rel = n.op;
+    if (!mask) {
+      constexpr std::array<std::pair<Op, Op>, 6> kInverse = {
+          {{Op::Lt, Op::Ge}, {Op::Ge, Op::Lt}, {Op::Gt, Op::Le}, {Op::Le, Op::Gt}, {Op::Eq, Op::Ne}, {Op::Ne, Op::Eq}}};
+      for (auto [from, to] : kInverse)
+        if (n.op == from) {
+          rel = to;
+          break;
+        }
+    }
+    return compare_mask(n, rel);
+  }
+
+  // The mask of `x rel y` for the operands of comparison node `n`.
+  Code compare_mask(const Node& n, Op rel) {
+    // Equality of two truths: compare their masks.
+    const bool truths = (rel == Op::Eq || rel == Op::Ne) && truth(n.a) && truth(n.b);
+    // An int comparison is the machine's unsigned one when the operands
+    // have the same sign; otherwise both are moved by 2^31 first.
+    bool shifted = false;
+    if (!n.opuns && !truths) {
+      const Facts x = an_->operand(n.a, false), y = an_->operand(n.b, false);
+      const bool same_sign = (x.lo >= 0 && y.lo >= 0) || (x.hi < 0 && y.hi < 0);
+      shifted = !same_sign;
+    }
+    struct Side {
+      Code code;
+      bool known;
+      uint32_t value;
+    };
+    const auto side = [&](int x) {
+      if (t_->is_const(x)) {
+        const uint32_t v = at(x).val ^ (shifted ? kSign : 0);
+        return Side{Build().num(v).take(), true, v};
+      }
+      if (truths) return Side{M(x), false, 0};
+      // Adding 2^31 is the same as flipping the sign bit, and merges with a
+      // number added before it.
+      if (shifted) return Side{Build().code(E(x)).num(kSign).op(OP_ADD).take(), false, 0};
+      return Side{E(x), false, 0};
+    };
+    const Side x = side(n.a), y = side(n.b);
+    const auto two = [&](const Code& first, const Code& second, int code) {
+      return Build().code(first).code(second).op(code).take();
+    };
+    const auto with_not = [](Code c) {
+      Build b;
+      b.code(c).op(OP_NOT);
+      return b.take();
+    };
+    const auto num = [](uint32_t v) { return Build().num(v).take(); };
+    Options o;
+    switch (rel) {
+      case Op::Lt: o.push_back(two(x.code, y.code, OP_LT)); break;
+      case Op::Gt: o.push_back(two(x.code, y.code, OP_GT)); break;
+      case Op::Le:
+        o.push_back(with_not(two(x.code, y.code, OP_GT)));
+        if (y.known && y.value != kAll) o.push_back(two(x.code, num(y.value + 1), OP_LT));
+        if (x.known && x.value != 0) o.push_back(two(num(x.value - 1), y.code, OP_LT));
+        break;
+      case Op::Ge:
+        o.push_back(with_not(two(x.code, y.code, OP_LT)));
+        if (y.known && y.value != 0) o.push_back(two(x.code, num(y.value - 1), OP_GT));
+        if (x.known && x.value != kAll) o.push_back(two(num(x.value + 1), y.code, OP_GT));
+        break;
+      case Op::Eq: o.push_back(two(x.code, y.code, OP_EQ)); break;
+      default:  // Ne
+        o.push_back(with_not(two(x.code, y.code, OP_EQ)));
+        if (y.known && y.value == 0) o.push_back(two(x.code, num(0), OP_GT));
+        if (x.known && x.value == 0) o.push_back(two(num(0), y.code, OP_LT));
+        break;
+    }
+    return shortest(std::move(o));
+  }
+
+  // ---- arithmetic
+
+  Code arithmetic(const Node& n) {
+    const int code = n.op == Op::Add ? OP_ADD : n.op == Op::Sub ? OP_SUB : OP_MUL;
+    Options o{Build().code(E(n.a)).code(E(n.b)).op(code).take()};
+    // With a truth 0 or 1 as the second operand: x + b = x - mask(b),
+    // x - b = x + mask(b), x * b = x & mask(b).
+    const int with_mask = n.op == Op::Add ? OP_SUB : n.op == Op::Sub ? OP_ADD : OP_AND;
+    if (truth(n.b)) o.push_back(Build().code(E(n.a)).code(M(n.b)).op(with_mask).take());
+    if (truth(n.a) && n.op != Op::Sub) o.push_back(Build().code(E(n.b)).code(M(n.a)).op(with_mask).take());
+    // A large constant added is a small one taken away (shorter URL text).
+    if (n.op == Op::Add && t_->is_const(n.b) && (at(n.b).val & kSign) != 0)
+      o.push_back(Build().code(E(n.a)).num(0u - at(n.b).val).op(OP_SUB).take());
+    return shortest(std::move(o));
+  }
+
+  // The shift count as the machine needs it: masked to 5 bits unless its
+  // range is within 0 to 31 already.
+  Code count(int b) {
+    const Facts f = an_->facts(b);
+    if (f.lo >= 0 && f.hi <= 31) return E(b);
+    return Build().code(E(b)).num(31).op(OP_AND).take();
+  }
+
+  Code shift_right(int id, const Node& n) {
+    const uint32_t d = need(id);
+    const Facts x = an_->operand(n.a, n.uns);
+    if (t_->is_const(n.b)) {
+      const int k = static_cast<int>(at(n.b).val & 31);
+      const bool arithmetic = !n.uns && x.lo < 0 && (d & top_bits(k)) != 0;
+      if (!arithmetic) return Build().code(E(n.a)).num(static_cast<uint32_t>(k)).op(OP_RSHIFT).take();
+      // floor(x / 2^k) = ((x + B) >> k) - B / 2^k for a multiple B of 2^k
+      // that makes x + B non-negative.
+      const int64_t step = int64_t{1} << k;
+      const int64_t bias = std::min<int64_t>((-x.lo + step - 1) / step * step, int64_t{1} << 31);
+      return Build()
+          .code(E(n.a))
+          .num(bits_of(bias))
+          .op(OP_ADD)
+          .num(static_cast<uint32_t>(k))
+          .op(OP_RSHIFT)
+          .num(bits_of(bias >> k))
+          .op(OP_SUB)
+          .take();
+    }
+    const Facts k = an_->facts(n.b);
+    const int most = (k.lo >= 0 && k.hi <= 31) ? static_cast<int>(k.hi) : 31;
+    const bool arithmetic = !n.uns && x.lo < 0 && (d & top_bits(most)) != 0;
+    if (!arithmetic) return Build().code(E(n.a)).code(count(n.b)).op(OP_RSHIFT).take();
+    const Code cnt = count(n.b);
+    return shortest({
+        // s = sign mask; ((x ^ s) >> k) ^ s
+        Build()
+            .code(E(n.a))
+            .op(OP_DUP)
+            .num(0x7FFFFFFF)
+            .op(OP_GT)
+            .op(OP_SWAP)
+            .pick(1)
+            .op(OP_XOR)
+            .code(cnt)
+            .op(OP_RSHIFT)
+            .op(OP_XOR)
+            .take(),
+        // ((x + 2^31) >> k) - (2^31 >> k)
+        Build()
+            .code(E(n.a))
+            .num(kSign)
+            .op(OP_ADD)
+            .code(cnt)
+            .op(OP_RSHIFT)
+            .num(kSign)
+            .code(cnt)
+            .op(OP_RSHIFT)
+            .op(OP_SUB)
+            .take(),
+    });
+  }
+
+  // [x] -> [f |x|] where f is the sign of x as +1 or -1, and |x| its size
+  // (2^31 for INT_MIN, as an unsigned word).
+  Code sign_and_size(int x) {
+    return Build()
+        .code(E(x))
+        .op(OP_DUP)
+        .num(0x7FFFFFFF)
+        .op(OP_GT)
+        .num(1)
+        .op(OP_OR)
+        .op(OP_SWAP)
+        .pick(1)
+        .op(OP_MUL)
+        .take();
+  }
+  // [x] -> [|x|]
+  Code size_of(int x) {
+    return Build().code(E(x)).op(OP_DUP).num(0x7FFFFFFF).op(OP_GT).num(1).op(OP_OR).op(OP_MUL).take();
+  }
+  // [] -> [x + (s & m)] where s is the sign mask of x: the bias that turns
+  // floor into truncation for a divisor m + 1 that is a power of two.
+  Code biased(int x, uint32_t m) {
+    return Build().code(E(x)).op(OP_DUP).num(0x7FFFFFFF).op(OP_GT).num(m).op(OP_AND).op(OP_ADD).take();
+  }
+
+  Code divide(int id, const Node& n) {
+    const Code plain = Build().code(E(n.a)).code(E(n.b)).op(OP_DIV).take();
+    if (n.opuns) return plain;
+    const bool a_nonneg = an_->operand(n.a, false).lo >= 0;
+    const bool b_nonneg = an_->operand(n.b, false).lo >= 0;
+    if (a_nonneg && b_nonneg) return plain;
+    if (t_->is_const(n.b)) {
+      const uint32_t c = at(n.b).val;
+      const bool negative = (c & kSign) != 0;
+      const uint32_t m = negative ? 0u - c : c;
+      if (a_nonneg) return Build().num(0).code(E(n.a)).num(m).op(OP_DIV).op(OP_SUB).take();
+      Build general;
+      if (negative) general.num(0);
+      general.code(sign_and_size(n.a)).num(m).op(OP_DIV).op(OP_MUL);
+      if (negative) general.op(OP_SUB);
+      Options o{general.take()};
+      if (is_power_of_two(m)) {
+        const int k = std::countr_zero(m);
+        const bool arithmetic = (need(id) & top_bits(k)) != 0;
+        Build b;
+        if (negative) b.num(0);
+        b.code(biased(n.a, m - 1));
+        if (arithmetic) {
+          b.num(kSign).op(OP_ADD).num(static_cast<uint32_t>(k)).op(OP_RSHIFT).num(kSign >> k).op(OP_SUB);
+        } else {
+          b.num(static_cast<uint32_t>(k)).op(OP_RSHIFT);
+        }
+        if (negative) b.op(OP_SUB);
+        o.push_back(b.take());
+      }
+      return shortest(std::move(o));
+    }
+    if (a_nonneg) return Build().code(sign_and_size(n.b)).code(E(n.a)).op(OP_SWAP).op(OP_DIV).op(OP_MUL).take();
+    if (b_nonneg) return Build().code(sign_and_size(n.a)).code(E(n.b)).op(OP_DIV).op(OP_MUL).take();
+    return Build()
+        .code(sign_and_size(n.b))
+        .code(sign_and_size(n.a))
+        .pick(2)
+        .op(OP_DIV)
+        .op(OP_MUL)
+        .op(OP_SWAP)
+        .op(OP_DROP)
+        .op(OP_MUL)
+        .take();
+  }
+
+  Code remainder(const Node& n) {
+    const Code plain = Build().code(E(n.a)).code(E(n.b)).op(OP_MOD).take();
+    if (n.opuns) return plain;
+    const bool a_nonneg = an_->operand(n.a, false).lo >= 0;
+    const bool b_nonneg = an_->operand(n.b, false).lo >= 0;
+    if (a_nonneg && b_nonneg) return plain;
+    // The remainder takes the dividend's sign; its size is |a| % |b|.
+    if (t_->is_const(n.b)) {
+      const uint32_t c = at(n.b).val;
+      const uint32_t m = (c & kSign) != 0 ? 0u - c : c;
+      if (a_nonneg) return Build().code(E(n.a)).num(m).op(OP_MOD).take();
+      Options o{Build().code(sign_and_size(n.a)).num(m).op(OP_MOD).op(OP_MUL).take()};
+      if (is_power_of_two(m))  // a - ((a + bias) & -m)
+        o.push_back(Build().code(E(n.a)).op(OP_DUP).code(Build().op(OP_DUP).num(0x7FFFFFFF).op(OP_GT).num(m - 1).op(OP_AND).op(OP_ADD).take())
+                        .num(0u - m).op(OP_AND).op(OP_SUB).take());
+      return shortest(std::move(o));
+    }
+    if (a_nonneg) return Build().code(E(n.a)).code(size_of(n.b)).op(OP_MOD).take();
+    const Code divisor = b_nonneg ? E(n.b) : size_of(n.b);
+    return Build().code(sign_and_size(n.a)).code(divisor).op(OP_MOD).op(OP_MUL).take();
+  }
+
+  // ---- c ? x : y, with both sides computed and a mask choosing
+
+  Code choose(const Node& n) {
+    const int c = n.a, x = n.b, y = n.c;
+    const bool kx = t_->is_const(x), ky = t_->is_const(y);
+    const uint32_t vx = kx ? at(x).val : 0, vy = ky ? at(y).val : 0;
+    Options o{
+        // y ^ ((x ^ y) & m)
+        Build().code(E(y)).code(E(x)).pick(1).op(OP_XOR).code(M(c)).op(OP_AND).op(OP_XOR).take(),
+        // x ^ ((x ^ y) & n)
+        Build().code(E(x)).code(E(y)).pick(1).op(OP_XOR).code(N(c)).op(OP_AND).op(OP_XOR).take(),
+    };
+    if (kx) {  // ((y - x) & n) + x
+      if (vx == 0) {
+        o.push_back(Build().code(E(y)).code(N(c)).op(OP_AND).take());
+      } else {
+        o.push_back(Build().code(E(y)).num(vx).op(OP_SUB).code(N(c)).op(OP_AND).num(vx).op(OP_ADD).take());
+      }
+    }
+    if (ky) {  // ((x - y) & m) + y
+      if (vy == 0) {
+        o.push_back(Build().code(E(x)).code(M(c)).op(OP_AND).take());
+      } else {
+        o.push_back(Build().code(E(x)).num(vy).op(OP_SUB).code(M(c)).op(OP_AND).num(vy).op(OP_ADD).take());
+      }
+    }
+    if (zero_or_one(c) && !truth(c)) {
+      // A condition whose value is 0 or 1: y + (x - y) * c.
+      if (kx && ky) {
+        if (vy == 0) {
+          o.push_back(Build().code(E(c)).num(vx).op(OP_MUL).take());
+        } else {
+          o.push_back(Build().code(E(c)).num(vx - vy).op(OP_MUL).num(vy).op(OP_ADD).take());
+        }
+      } else if (ky && vy == 0) {
+        o.push_back(Build().code(E(x)).code(E(c)).op(OP_MUL).take());
+      } else {
+        o.push_back(Build().code(E(y)).code(E(x)).pick(1).op(OP_SUB).code(E(c)).op(OP_MUL).op(OP_ADD).take());
+      }
+    }
+    if (kx && ky) {
+      o.push_back(Build().code(M(c)).num(vx ^ vy).op(OP_AND).num(vy).op(OP_XOR).take());
+      o.push_back(Build().code(N(c)).num(vx ^ vy).op(OP_AND).num(vx).op(OP_XOR).take());
+      // A step of one: y - m(c) or y + m(c), x + n(c) or x - n(c).
+      if (vx == vy + 1) o.push_back(Build().num(vy).code(M(c)).op(OP_SUB).take());
+      if (vx + 1 == vy) o.push_back(Build().num(vy).code(M(c)).op(OP_ADD).take());
+      if (vx == vy + 1) o.push_back(Build().num(vx).code(N(c)).op(OP_ADD).take());
+      if (vx + 1 == vy) o.push_back(Build().num(vx).code(N(c)).op(OP_SUB).take());
+    }
+    return shortest(std::move(o));
+  }
+
+  // ---- "..."[i]: the bytes packed into words, read by shifting
+
+  struct Packing {
+    int width = 0;      // bits per field: 1, 2, 4, 8, 16 or 32
+    int words = 0;      // 32-bit words of fields
+    uint32_t base = 0;  // added to every field
+    bool check = false; // mask the result with i <u length
+    std::vector<uint32_t> word;
+  };
+
+  Code index(int id, const Node& n) {
+    const std::string& s = t_->string(n.val);
+    const int64_t len = static_cast<int64_t>(s.size());
+    const Facts i = an_->facts(n.a);
+    const uint32_t d = need(id);
+    // Only the bits of a value up to the highest needed one matter: when
+    // they are at most the 8 of a char, its bits are packed as they are
+    // (a negative char needs no base below 0); otherwise its signed value.
+    const int value_bits = 32 - std::countl_zero(d);
+    const auto value_at = [&](int64_t j) -> int64_t {
+      const int64_t v = (j >= 0 && j < len) ? static_cast<int8_t>(s[static_cast<std::size_t>(j)]) : 0;
+      return value_bits <= 8 ? static_cast<int64_t>(bits_of(v) & low_bits(value_bits)) : v;
+    };
+    // The positions the index reaches (a negative int reaches none: as the
+    // machine's word it is beyond every string).
+    const bool negative = i.lo < 0;
+    const int64_t first = std::max<int64_t>(i.lo, 0);
+    const int64_t last = i.hi;
+    const int64_t last_inside = std::min(last, len - 1);
+
+    Options options;
+    for (int width = 1; width <= 32; width *= 2) {
+      const int64_t per_word = 32 / width;
+      // 0: base 0; every reached position beyond the fields (or negative)
+      //    shifts the words out entirely and reads 0.
+      // 1: any base; every reached position is packed.
+      // 2: any base; positions outside the string are masked off by a check.
+      for (int mode = 0; mode < 3; ++mode) {
+        const bool check = mode == 2;
+        if (mode == 1 && negative) continue;
+        const int64_t needed = mode == 1 ? last + 1 : last_inside + 1;
+        const int64_t words = std::max<int64_t>(1, (needed + per_word - 1) / per_word);
+        const bool always = check && width == 8;  // always possible: the values span at most 255
+        if (words > 256 && !always) continue;
+        const int64_t capacity = words * per_word;
+        if (mode == 0) {
+          if (last >= capacity && last * width >= kTwo32) continue;  // the shift would wrap round
+          if (negative && -i.lo * width > kTwo32 - 32 * words) continue;
+        }
+        const int64_t packed_last = check ? last_inside : std::min(last, capacity - 1);
+        int64_t lo = 0, hi = 0;
+        bool any = false;
+        for (int64_t j = first; j <= packed_last; ++j) {
+          const int64_t v = value_at(j);
+          lo = any ? std::min(lo, v) : v;
+          hi = any ? std::max(hi, v) : v;
+          any = true;
+        }
+        if (mode == 0) {
+          if (lo < 0) continue;
+          lo = 0;
+        }
+        if (width < 32 && hi - lo >= (int64_t{1} << width)) continue;
+        Packing p{width, static_cast<int>(words), bits_of(lo), check,
+                  std::vector<uint32_t>(static_cast<std::size_t>(words), 0)};
+        for (int64_t j = first; j <= packed_last; ++j) {
+          const uint32_t field = bits_of(value_at(j) - lo) & low_bits(width);
+          const int64_t bit = j * width;
+          p.word[static_cast<std::size_t>(bit / 32)] |= field << (bit % 32);
+        }
+        options.push_back(packed(n, p, d));
+      }
+    }
+    return shortest(std::move(options));
+  }
+
+  Code packed(const Node& n, const Packing& p, uint32_t d) {
+    Build b;
+    const int scale = std::countr_zero(static_cast<uint32_t>(p.width));
+    const auto scaled = [&](Build* out) {
+      if (scale == 0) return;
+      out->num(static_cast<uint32_t>(scale)).op(OP_LSHIFT);
+    };
+    if (p.check) {
+      // [i] -> [m i], m = i <u length
+      b.code(E(n.a)).op(OP_DUP).num(static_cast<uint32_t>(t_->string(n.val).size())).op(OP_LT).op(OP_SWAP);
+      scaled(&b);
+    } else if (p.words == 1) {
+      b.num(p.word[0]);
+      // The scaled index as a node, so that ((x >> s) & m) << k folds. A
+      // node that stands elsewhere in the tree may be computed only on the
+      // bits needed there; the shift amount needs all of them.
+      const Node i = at(n.a);
+      const int shifted =
+          scale > 0 ? rewrite_scaled(t_->make(Op::Shl, i.uns, i.uns, n.a, t_->konst(static_cast<uint32_t>(scale), false)))
+                    : n.a;
+      if (need(shifted) == kAll) {
+        b.code(E(shifted));
+      } else {
+        b.code(E(n.a));
+        scaled(&b);
+      }
+    } else {
+      b.code(E(n.a));
+      scaled(&b);
+    }
+    if (p.words == 1) {
+      if (p.check) b.num(p.word[0]).op(OP_SWAP);
+      b.op(OP_RSHIFT);
+    } else {
+      // [s] -> [x1 .. x(k-1) s] -> [x1 .. x(k-1) x0] -> or'ed
+      for (int k = 1; k < p.words; ++k)
+        b.num(p.word[static_cast<std::size_t>(k)]).pick(1).num(static_cast<uint32_t>(32 * k)).op(OP_XOR).op(OP_RSHIFT).op(OP_SWAP);
+      b.num(p.word[0]).op(OP_SWAP).op(OP_RSHIFT);
+      for (int k = 1; k < p.words; ++k) b.op(OP_OR);
+    }
+    if (p.width < 32 && (d & ~low_bits(p.width)) != 0) b.num(low_bits(p.width)).op(OP_AND);
+    if (p.base != 0) b.num(p.base).op(OP_ADD);
+    if (p.check) b.op(OP_AND);
+    return b.take();
+  }
+
+  // i << k written as the shifts of i's own terms where that is shorter.
+  int rewrite_scaled(int shifted) {
+    const Node s = at(shifted);
+    const Node a = at(s.a);
+    const uint32_t k = at(s.b).val;
+    if (a.op == Op::And && t_->is_const(a.b)) {
+      const uint32_t w = at(a.b).val;
+      const Node inner = at(a.a);
+      if (inner.op == Op::Shr && t_->is_const(inner.b) && inner.uns == s.uns && static_cast<uint64_t>(w) << k <= kAll) {
+        const uint32_t sh = at(inner.b).val & 31;
+        if (sh > 0 && w <= low_bits(32 - static_cast<int>(sh))) {
+          const int moved = sh >= k ? t_->make(Op::Shr, s.uns, s.uns, inner.a, t_->konst(sh - k, false))
+                                    : t_->make(Op::Shl, s.uns, s.uns, inner.a, t_->konst(k - sh, false));
+          const int result = t_->make(Op::And, s.uns, s.uns, moved, t_->konst(w << k, s.uns));
+          if (need(moved) == kAll && need(result) == kAll) return result;
+        }
+      }
+    }
+    return shifted;
+  }
+
+  Tree* t_;
+  Analysis* an_;
+  const Simplifier* needs_;
+  std::unordered_map<int, Code> memo_;
+};
+
+// ---------------------------------------------------------------------------
+// The last passes over the straight code
+
+bool binary_op(int id) {
+  switch (id) {
+    case OP_MUL: case OP_DIV: case OP_ADD: case OP_SUB: case OP_MOD: case OP_LSHIFT: case OP_RSHIFT:
+    case OP_AND: case OP_OR: case OP_XOR: case OP_LT: case OP_GT: case OP_EQ: return true;
+    default: return false;
+  }
+}
+
+// The machine's own meaning of a binary operation.
+uint32_t machine(int id, uint32_t a, uint32_t b) {
+  switch (id) {
+    case OP_MUL: return a * b;
+    case OP_DIV: return b == 0 ? 0 : a / b;
+    case OP_ADD: return a + b;
+    case OP_SUB: return a - b;
+    case OP_MOD: return b == 0 ? 0 : a % b;
+    case OP_LSHIFT: return a << (b & 31);
+    case OP_RSHIFT: return b > 31 ? 0 : a >> b;
+    case OP_AND: return a & b;
+    case OP_OR: return a | b;
+    case OP_XOR: return a ^ b;
+    case OP_LT: return a < b ? kAll : 0;
+    case OP_GT: return a > b ? kAll : 0;
+    default: return a == b ? kAll : 0;  // OP_EQ
+  }
+}
+
+// Walks the code with a model of the stack that knows which labelled value
+// each cell holds; a piece whose value is on the stack already becomes a
+// copy of it (DUP, or the cell's depth and PICK) when that is shorter.
+std::vector<Ins> reuse_values(const Code& code) {
+  std::vector<Span> spans = code.spans;
+  std::sort(spans.begin(), spans.end(), [](const Span& x, const Span& y) {
+    return x.begin != y.begin ? x.begin < y.begin : x.end > y.end;
+  });
+  std::vector<std::vector<int>> ends(static_cast<std::size_t>(code.size()) + 1);
+  for (const Span& s : spans) ends[static_cast<std::size_t>(s.end)].push_back(s.key);
+
+  std::vector<std::vector<int>> stack;  // the labels of each cell, bottom first
+  std::vector<Ins> out;
+  const auto label = [&](int at) {
+    if (stack.empty()) return;
+    for (int key : ends[static_cast<std::size_t>(at)]) stack.back().push_back(key);
+  };
+  const auto pop = [&] {
+    if (!stack.empty()) stack.pop_back();
+  };
+  std::size_t next = 0;
+  for (int p = 0; p < code.size();) {
+    while (next < spans.size() && spans[next].begin < p) ++next;
+    bool copied = false;
+    for (std::size_t k = next; k < spans.size() && spans[k].begin == p && !copied; ++k) {
+      const Span& s = spans[k];
+      for (int depth = 0; depth < static_cast<int>(stack.size()); ++depth) {
+        const std::vector<int>& cell = stack[stack.size() - 1 - static_cast<std::size_t>(depth)];
+        if (std::find(cell.begin(), cell.end(), s.key) == cell.end()) continue;
+        const int cost = depth == 0 ? 1 : 2;
+        if (s.end - s.begin > cost) {
+          if (depth == 0) {
+            out.push_back({static_cast<uint8_t>(OP_DUP), 0});
+          } else {
+            out.push_back({static_cast<uint8_t>(OP_PUSH_INT), static_cast<uint32_t>(depth)});
+            out.push_back({static_cast<uint8_t>(OP_PICK), 0});
+          }
+          stack.push_back(cell);
+          p = s.end;
+          label(p);
+          copied = true;
+        }
+        break;
+      }
+    }
+    if (copied) continue;
+    const Ins ins = code.ins[static_cast<std::size_t>(p)];
+    if (ins.op == OP_TIME || ins.op == OP_PUSH_INT) {
+      stack.emplace_back();
+    } else if (binary_op(ins.op)) {
+      pop();
+      pop();
+      stack.emplace_back();
+    } else if (ins.op == OP_NOT) {
+      pop();
+      stack.emplace_back();
+    } else if (ins.op == OP_DUP) {
+      stack.push_back(stack.empty() ? std::vector<int>{} : stack.back());
+    } else if (ins.op == OP_SWAP) {
+      if (stack.size() >= 2) std::swap(stack[stack.size() - 1], stack[stack.size() - 2]);
+    } else if (ins.op == OP_DROP) {
+      pop();
+    } else if (ins.op == OP_PICK) {
+      // The depth is the number pushed just before.
+      const std::size_t depth = out.empty() ? 0 : out.back().val;
+      pop();
+      stack.push_back(depth < stack.size() ? stack[stack.size() - 1 - depth] : std::vector<int>{});
+    }
+    out.push_back(ins);
+    ++p;
+    label(p);
+  }
+  return out;
+}
+
+bool push(const Ins& i) { return i.op == OP_PUSH_INT; }
+
+// Folds what is left of constants: two numbers and an operation, a number
+// operation repeated with another number, operations with a number that
+// does nothing, and two NOTs or SWAPs in a row.
+std::vector<Ins> fold_constants(std::vector<Ins> code) {
+  for (bool changed = true; changed;) {
+    changed = false;
+    std::vector<Ins> out;
+    for (const Ins& ins : code) {
+      out.push_back(ins);
+      for (bool again = true; again;) {
+        again = false;
+        const std::size_t n = out.size();
+        if (n >= 3 && push(out[n - 3]) && push(out[n - 2]) && binary_op(out[n - 1].op)) {
+          const uint32_t v = machine(out[n - 1].op, out[n - 3].val, out[n - 2].val);
+          out.resize(n - 3);
+          out.push_back({static_cast<uint8_t>(OP_PUSH_INT), v});
+          again = true;
+        } else if (n >= 4 && push(out[n - 4]) && push(out[n - 2])) {
+          const int f = out[n - 3].op, g = out[n - 1].op;
+          const uint32_t x = out[n - 4].val, y = out[n - 2].val;
+          const bool adds = (f == OP_ADD || f == OP_SUB) && (g == OP_ADD || g == OP_SUB);
+          if (adds || (f == g && (f == OP_XOR || f == OP_AND || f == OP_OR || f == OP_MUL))) {
+            uint32_t v = 0;
+            int op = f;
+            if (adds) {
+              v = (f == OP_ADD ? x : 0u - x) + (g == OP_ADD ? y : 0u - y);
+              op = OP_ADD;
+              if ((v & kSign) != 0) {
+                v = 0u - v;
+                op = OP_SUB;
+              }
+            } else {
+              v = machine(f, x, y);
+            }
+            out.resize(n - 4);
+            out.push_back({static_cast<uint8_t>(OP_PUSH_INT), v});
+            out.push_back({static_cast<uint8_t>(op), 0});
+            again = true;
+          }
+        }
+        const std::size_t m = out.size();
+        if (!again && m >= 2 && push(out[m - 2])) {
+          const uint32_t v = out[m - 2].val;
+          const int g = out[m - 1].op;
+          const bool idle = (v == 0 && (g == OP_ADD || g == OP_SUB || g == OP_OR || g == OP_XOR || g == OP_LSHIFT ||
+                                        g == OP_RSHIFT)) ||
+                            (v == 1 && (g == OP_MUL || g == OP_DIV)) || (v == kAll && g == OP_AND);
+          if (idle) {
+            out.resize(m - 2);
+            again = true;
+          }
+        }
+        const std::size_t q = out.size();
+        if (!again && q >= 2 && out[q - 1].op == out[q - 2].op && (out[q - 1].op == OP_NOT || out[q - 1].op == OP_SWAP)) {
+          out.resize(q - 2);
+          again = true;
+        }
+        changed = changed || again;
+      }
+    }
+    code = std::move(out);
+  }
+  return code;
+}
+
+// The URL text of a program: "compiled!" and one element per instruction,
+// '.' between two numbers. False when it does not fit.
+bool write_url(const std::vector<Ins>& code, std::array<char, 1024>* url, std::size_t* length) {
+  std::string out(kHeader);
+  bool after_number = false;
+  for (const Ins& ins : code) {
+    if (ins.op == OP_PUSH_INT) {
+      if (after_number) out.push_back('.');
+      out += format("%X", ins.val);
+      after_number = true;
+    } else {
+      out.push_back(op_map[ins.op]);
+      after_number = false;
+    }
+  }
+  *length = out.size();
+  if (out.size() >= url->size()) return false;
+  std::memcpy(url->data(), out.c_str(), out.size() + 1);
+  return true;
+}
+
+template <std::size_t N>
+void copy_text(std::array<char, N>* to, const std::string& text) {
+  std::snprintf(to->data(), to->size(), "%s", text.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// The rate in a comment
+
+struct Comment {
+  std::size_t begin, end;  // the comment's text, without its delimiters
+};
+
+// The comments of program text: '(' where a token could begin, to the next
+// ')' or the end; a token is a run of up to 15 characters, the 16th dropped.
+std::vector<Comment> program_comments(std::string_view s) {
+  std::vector<Comment> out;
+  std::size_t p = 0;
+  while (p < s.size()) {
+    while (p < s.size() && is_space(s[p])) ++p;
+    if (p >= s.size()) break;
+    if (s[p] == '(') {
+      const std::size_t close = s.find(')', p + 1);
+      const std::size_t end = close == std::string_view::npos ? s.size() : close;
+      out.push_back({p + 1, end});
+      p = close == std::string_view::npos ? s.size() : close + 1;
+      continue;
+    }
+    std::size_t n = 0;
+    while (p < s.size() && !is_space(s[p]) && n < 16) {
+      ++p;
+      ++n;
+    }
+  }
+  return out;
+}
+
+// The comments of C text, outside character and string literals.
+std::vector<Comment> c_comments(std::string_view s) {
+  std::vector<Comment> out;
+  for (std::size_t p = 0; p < s.size();) {
+    const char c = s[p];
+    if (c == '"' || c == '\'') {
+      for (++p; p < s.size() && s[p] != c && s[p] != '\n'; ++p)
+        if (s[p] == '\\') ++p;
+      ++p;
+    } else if (s.substr(p).starts_with("//")) {
+      const std::size_t end = std::min(s.find('\n', p), s.size());
+      out.push_back({p + 2, end});
+      p = end;
+    } else if (s.substr(p).starts_with("/*")) {
+      const std::size_t close = s.find("*/", p + 2);
+      const std::size_t end = close == std::string_view::npos ? s.size() : close;
+      out.push_back({p + 2, end});
+      p = close == std::string_view::npos ? s.size() : close + 2;
+    } else {
+      ++p;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int skreel_compile_c(const char* text, SKREEL_C_RESULT* result) {
+  if (result == nullptr) return 0;
+  *result = SKREEL_C_RESULT{};
+  result->offset = -1;
+  Failure fail;
+  const std::string_view source = text ? std::string_view(text) : std::string_view();
+  Tree tree;
+  Val formula;
+  if (text == nullptr) {
+    fail.set(-1, "no formula");
+  } else {
+    Parser parser(source, &tree, &fail);
+    formula = parser.formula();
+  }
+
+  std::vector<Ins> program;
+  if (!fail.failed) {
+    result->naive_count = formula.naive;
+    Analysis analysis(&tree);
+    Simplifier simplifier(&tree, &analysis);
+    int root = formula.node;
+    for (int round = 0; round < kMaxRounds; ++round) {
+      const int next = simplifier.round(root);
+      if (next == root) break;
+      root = next;
+    }
+    simplifier.round(root);  // the needed bits of the final tree
+    Generator generator(&tree, &analysis, &simplifier);
+    program = fold_constants(reuse_values(generator.gen(root, kValue)));
+    result->count = static_cast<int>(program.size());
+    std::size_t length = 0;
+    if (result->count > SKREEL_C_MAX_INSTRUCTIONS) {
+      fail.set(-1, format("the formula compiles to %d instructions, more than the %d a tune may have", result->count,
+                          SKREEL_C_MAX_INSTRUCTIONS));
+    } else if (!write_url(program, &result->url, &length)) {
+      fail.set(-1, format("the formula's URL text would be %zu characters, more than %zu", length,
+                          result->url.size() - 1));
+    }
+  }
+
+  if (fail.failed) {
+    result->ok = 0;
+    result->url[0] = '\0';
+    if (result->count <= SKREEL_C_MAX_INSTRUCTIONS) result->count = 0;
+    result->offset = fail.offset;
+    copy_text(&result->reason, fail.reason);
+    if (fail.offset >= 0) {
+      const auto [line, column] = line_and_column(source, fail.offset);
+      result->line = line;
+      result->column = column;
+      copy_text(&result->message, format("%s at line %d, column %d", fail.reason.c_str(), line, column));
+    } else {
+      copy_text(&result->message, fail.reason);
+    }
+    return 0;
+  }
+  result->ok = 1;
+  return 1;
+}
+
+int skreel_tune_rate(const char* text, SKREEL_TUNE_SYNTAX syntax, SKREEL_TUNE_RATE* out) {
+  if (out == nullptr) return 0;
+  *out = SKREEL_TUNE_RATE{};
+  out->rate = SKREEL_DEFAULT_TUNE_RATE;
+  out->offset = -1;
+  if (text == nullptr) return 1;
+  const std::string_view s(text);
+  const std::vector<Comment> comments = syntax == SKREEL_SYNTAX_C ? c_comments(s) : program_comments(s);
+  const auto refuse = [&](std::size_t at, const std::string& why) {
+    const auto [line, column] = line_and_column(s, static_cast<int>(at));
+    out->rate = SKREEL_DEFAULT_TUNE_RATE;
+    out->named = 0;
+    out->offset = static_cast<int>(at);
+    out->line = line;
+    out->column = column;
+    copy_text(&out->message, format("%s at line %d, column %d", why.c_str(), line, column));
+    return 0;
+  };
+  for (const Comment& c : comments) {
+    for (std::size_t p = c.begin; p + 4 <= c.end; ++p) {
+      bool word = true;
+      for (std::size_t k = 0; k < 4; ++k) word = word && ascii_lower(s[p + k]) == "rate"[k];
+      if (!word || (p > c.begin && is_alnum(s[p - 1])) || (p + 4 < c.end && is_alnum(s[p + 4]))) continue;
+      std::size_t q = p + 4;
+      while (q < c.end && (s[q] == ' ' || s[q] == '\t')) ++q;
+      if (q >= c.end || s[q] != ':') continue;  // "rate" as a plain word
+      ++q;
+      while (q < c.end && (s[q] == ' ' || s[q] == '\t')) ++q;
+      const std::size_t digits = q;
+      uint64_t value = 0;
+      for (; q < c.end && is_digit(s[q]); ++q) value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(s[q] - '0'), 1u << 30);
+      if (q == digits || (q < c.end && (is_alnum(s[q]) || s[q] == '.' || s[q] == ','))) {
+        std::size_t end = q;
+        while (end < c.end && !is_space(s[end])) ++end;
+        return refuse(p, format("the rate must be a whole number of steps a second, from %u to %u: '%s'",
+                                SKREEL_LOWEST_TUNE_RATE, SKREEL_HIGHEST_TUNE_RATE,
+                                shown(s.substr(p, end - p)).c_str()));
+      }
+      if (value < SKREEL_LOWEST_TUNE_RATE || value > SKREEL_HIGHEST_TUNE_RATE)
+        return refuse(p, format("the rate %s is outside %u to %u steps a second",
+                                shown(s.substr(digits, q - digits)).c_str(), SKREEL_LOWEST_TUNE_RATE,
+                                SKREEL_HIGHEST_TUNE_RATE));
+      const auto rate = static_cast<unsigned>(value);
+      if (out->named && rate != out->rate)
+        return refuse(p, format("the tune names two rates, %u and %u", out->rate, rate));
+      out->rate = rate;
+      out->named = 1;
+      p = q;
+    }
+  }
+  return 1;
+}
