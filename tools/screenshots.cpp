@@ -150,7 +150,8 @@ bool scope_picture(const std::string& source, const char* file, const std::strin
     std::fprintf(stderr, "screenshots: cannot read %s: %s\n", file, error.c_str());
     return false;
   }
-  const char* compiled = tune_compile(text.c_str(), file);
+  unsigned tune_rate = 0;
+  const char* compiled = tune_compile(text.c_str(), file, &tune_rate);
   if (!compiled) return false;
   const std::string url = compiled;
 
@@ -160,7 +161,7 @@ bool scope_picture(const std::string& source, const char* file, const std::strin
   static SKREELPROGRAM program;
   skreel_prepare(&code, &program);
   STACK stack{}, memory{};
-  const auto steps = static_cast<uint32_t>(8000 * kSeconds);
+  const auto steps = static_cast<uint32_t>(tune_rate * kSeconds);
   std::vector<VAL32> ts(SKREEL_BLOCK_LANES);
   std::vector<VAL8> values(SKREEL_BLOCK_LANES);
   std::vector<SCOPE_TUNE_VALUE> fed(SKREEL_BLOCK_LANES);
@@ -171,14 +172,14 @@ bool scope_picture(const std::string& source, const char* file, const std::strin
     for (int i = 0; i < n; ++i) fed[i] = {ts[i], values[i]};
     model.add_tune(std::span(fed).first(static_cast<size_t>(n)));
   }
-  render_tune(url.c_str(), kRate, static_cast<uint64_t>(kRate * kSeconds), [&](const int16_t* stereo, std::size_t frames) {
+  render_tune(url.c_str(), static_cast<float>(tune_rate), kRate, static_cast<uint64_t>(kRate * kSeconds), [&](const int16_t* stereo, std::size_t frames) {
     std::vector<STEREO_FRAME16> f(frames);
     for (std::size_t i = 0; i < frames; ++i) f[i] = {stereo[2 * i], stereo[2 * i + 1]};
     model.add_mix(f);
     return true;
   });
   model.set_file(file);
-  model.set_tune_rate(8000);
+  model.set_tune_rate(static_cast<float>(tune_rate));
   model.set_instructions(count);
   model.set_message("playing", false);
   model.update();

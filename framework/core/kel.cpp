@@ -97,6 +97,9 @@ void kel_loop(int idle) {
   }
 }
 
+// Called once when the loop ends on a quit request, before kel_exit.
+KEL_BEFORE_EXIT before_exit = nullptr;
+
 // The longest and shortest sleep between passes of the normal loop.
 constexpr uint32_t kMinSleepMs = 1;
 constexpr uint32_t kMaxSleepMs = 1000;
@@ -195,22 +198,23 @@ void kel_exit() {
   kel_log_flush_deferred();
 }
 
+void kel_set_before_exit(KEL_BEFORE_EXIT hook) { before_exit = hook; }
+
 int kel_run(int idle) {
   if (!is_init_) {
     const int result = kel_init();
     if (result < 0) return result;
     kel_graphics(0, 0, 0, 0);
   }
-  if (kel_is_quit()) {
-    kel_exit();
-    return 0;
+  if (!kel_is_quit()) {
+    if (!idle) logic_updated = false;
+    while (!kel_is_quit()) {
+      kel_loop(idle);
+      if (idle) return 1;
+      wrapper_delay_ms(sleep_after_pass());
+    }
   }
-  if (!idle) logic_updated = false;
-  while (!kel_is_quit()) {
-    kel_loop(idle);
-    if (idle) return 1;
-    wrapper_delay_ms(sleep_after_pass());
-  }
+  if (before_exit) before_exit();
   kel_exit();
   return 0;
 }

@@ -25,6 +25,11 @@ int kel_run(int idle);
 // Takes the framework down (atlases, audio stream, SDL); does nothing when
 // it is not up.
 void kel_exit();
+// A function that kel_run calls once when its loop ends on a quit request,
+// just before kel_exit, while the audio stream still plays: for an
+// application to let its sound fade out. Null (the default) calls nothing.
+using KEL_BEFORE_EXIT = void (*)();
+void kel_set_before_exit(KEL_BEFORE_EXIT hook);
 // kel_quit and kel_is_quit, the quit request, are in kel_shared.h.
 
 // Logic updates per second (60 by default).

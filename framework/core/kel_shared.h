@@ -75,6 +75,26 @@ void kel_set_platform_clock(KEL_CLOCK_MS ms, KEL_CLOCK_DELAY delay);
 KEL_CLOCK_MS kel_platform_clock_ms();
 KEL_CLOCK_DELAY kel_platform_clock_delay();
 
+// The audio stream's position: the frames it has passed before the buffer
+// that is being mixed now (0 before the first). The mixing hook advances it
+// after every buffer, on the audio thread; an offline rendering that runs
+// the bytebeat callback itself sets it before each buffer. Any thread may
+// read it; the bytebeat player reads it to say at which frame it took up a
+// change.
+uint64_t kel_stream_frame();
+void kel_set_stream_frame(uint64_t frame);
+void kel_advance_stream_frame(uint64_t frames);
+
+// The stream tap: called by the mixing hook on the audio thread with every
+// buffer as it goes to the device (`frames` interleaved stereo frames, all
+// sources mixed) and kel_stream_frame() still at the buffer's first frame.
+// It must return at once: no allocation, lock, wait or output. Null (the
+// default) calls nothing. kel_set_stream_tap runs on the main thread; the
+// hook picks a change up at its next buffer.
+using KEL_STREAM_TAP = void (*)(const int16_t* stereo, int frames) noexcept;
+void kel_set_stream_tap(KEL_STREAM_TAP tap);
+KEL_STREAM_TAP kel_stream_tap();
+
 // The application name, which names the per-user folders (wrapper_file).
 // Stored by pointer, not copied: the caller keeps the text alive. Main
 // thread only.

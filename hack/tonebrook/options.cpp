@@ -37,10 +37,10 @@ bool all_digits(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Seconds: a plain decimal number above 0, digits with perhaps one point
-// ("30", "2.5", ".5"): no sign, exponent, hexadecimal, inf or nan, and
-// nothing before or after it. Read the same in every locale.
-bool parse_seconds(const char* s, double* out) {
+// A plain decimal number, digits with perhaps one point ("30", "2.5",
+// ".5"): no sign, exponent, hexadecimal, inf or nan, and nothing before or
+// after it. Read the same in every locale.
+bool parse_decimal(const char* s, double* out) {
   const std::string_view text = s;
   const std::size_t point = text.find('.');
   const std::string_view whole = text.substr(0, point);
@@ -48,7 +48,15 @@ bool parse_seconds(const char* s, double* out) {
   if ((whole.empty() && fraction.empty()) || !all_digits(whole) || !all_digits(fraction)) return false;
   double v = 0;
   const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
-  if (status != std::errc() || end != text.data() + text.size() || !(v > 0)) return false;
+  if (status != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return false;
+  *out = v;
+  return true;
+}
+
+// Seconds: a plain decimal number above 0.
+bool parse_seconds(const char* s, double* out) {
+  double v = 0;
+  if (!parse_decimal(s, &v) || !(v > 0)) return false;
   *out = v;
   return true;
 }
@@ -58,6 +66,22 @@ template <const char* COMMAND_LINE::*Field>
 bool set_argument(COMMAND_LINE* line, const char* value, std::string*) {
   line->*Field = value;
   return true;
+}
+
+template <bool COMMAND_LINE::*Field>
+bool set_flag(COMMAND_LINE* line, const char*, std::string*) {
+  line->*Field = true;
+  return true;
+}
+
+// A volume: a plain decimal number from 0 to 1, read as --seconds is.
+bool set_volume(COMMAND_LINE* line, const char* value, std::string* error) {
+  double v = 0;
+  if (parse_decimal(value, &v) && v <= 1.0) {
+    line->volume = static_cast<float>(v);
+    return true;
+  }
+  return refuse(error, std::string("--volume wants a number from 0 to 1, such as 0.5, not '") + value + "'");
 }
 
 template <COMMAND Command>
@@ -85,6 +109,11 @@ bool set_rate(COMMAND_LINE* line, const char* value, std::string* error) {
 
 // Every option, in the order --help lists them.
 constexpr std::array kOptions = {
+    OPTION{"--keep", "", "", OPTION_USE::kPlayer,
+           "a save that does not compile leaves the tune that plays\n"
+           "playing (without it the player falls silent)",
+           set_flag<&COMMAND_LINE::keep>},
+    OPTION{"--volume", "", "V", OPTION_USE::kPlayer, "the player's volume, 0 to 1 (default 1)", set_volume},
     OPTION{"--render", "", "OUT.wav", OPTION_USE::kTool,
            "write N seconds of the tune to OUT.wav, 16-bit stereo PCM,\n"
            "sample for sample as the player plays it, at once",
@@ -266,7 +295,8 @@ int run_render(const COMMAND_LINE& req) {
   if (cut)
     std::fprintf(stderr, "tonebrook: only the first %zu bytes of '%s' are used, as the player uses them\n",
                  kTuneTextLimit, req.tune_file);
-  const char* compiled = tune_compile(text.c_str(), req.tune_file);
+  unsigned tune_rate = 0;
+  const char* compiled = tune_compile(text.c_str(), req.tune_file, &tune_rate);
   if (!compiled) return kExitFailed;
   const std::string url = compiled;
 
@@ -279,8 +309,7 @@ int run_render(const COMMAND_LINE& req) {
 
   // The spectrogram shows what the tune itself holds: up to half its own
   // rate (above that lie only the images of the held samples).
-  skreel_reset();
-  const double top_hz = std::min(static_cast<double>(req.rate), static_cast<double>(skreel_rate())) / 2.0;
+  const double top_hz = std::min(static_cast<double>(req.rate), static_cast<double>(tune_rate)) / 2.0;
   std::unique_ptr<SoundPicture> picture;
   if (want_png) picture = std::make_unique<SoundPicture>(req.rate, req.frames, top_hz);
 
@@ -289,7 +318,7 @@ int run_render(const COMMAND_LINE& req) {
   progress.update(0);
   uint64_t done = 0;
   bool write_failed = false;
-  const uint64_t got = render_tune(url.c_str(), req.rate, req.frames, [&](const int16_t* stereo, std::size_t frames) {
+  const uint64_t got = render_tune(url.c_str(), static_cast<float>(tune_rate), req.rate, req.frames, [&](const int16_t* stereo, std::size_t frames) {
     if (stop_requested) return false;
     if (want_wav && !wav.write(stereo, frames)) {
       write_failed = true;

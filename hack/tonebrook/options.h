@@ -54,6 +54,10 @@ struct COMMAND_LINE {
   // so and opens the device at the default rate. Null otherwise.
   const char* rate_refused = nullptr;
 
+  // The live player's.
+  bool keep = false;    // --keep: a save that does not compile leaves the tune that plays
+  float volume = 1.0f;  // --volume V, 0 to 1
+
   // The tools'.
   const char* render_path = nullptr;   // --render OUT.wav
   const char* picture_path = nullptr;  // --picture OUT.png

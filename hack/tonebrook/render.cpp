@@ -12,7 +12,9 @@
 
 #include "framework/core/log.h"
 #include "framework/platforms/sdl/wrapper_music.h"
+#include "framework/core/kel_shared.h"
 #include "keltoolkit/skreelplayer/skreel.h"
+#include "keltoolkit/skreelplayer/skreel_live.h"
 
 namespace {
 
@@ -56,26 +58,28 @@ int64_t now_ms() {
 
 }  // namespace
 
-uint64_t render_tune(const char* url, unsigned rate, uint64_t frames, const RENDER_SINK& sink) {
+uint64_t render_tune(const char* url, float tune_rate, unsigned rate, uint64_t frames, const RENDER_SINK& sink) {
   const int per_buffer = static_cast<int>(std::max(1u, wrapper_default_buffer_frames(rate)));
   std::vector<int16_t> buffer(static_cast<std::size_t>(per_buffer) * 2);
 
   // As the live player starts: the filter at rest and a reset, then the tune
-  // handed over, so that the first buffer adopts it.
+  // sent, so that the first buffer takes it up.
   skreel_reset_filter();
   skreel_reset();
-  skreel_play_url(nullptr);
-  skreel_play_url(url);
+  skreel_send_tune(url, tune_rate);
   uint64_t done = 0;
   while (done < frames) {
     std::fill(buffer.begin(), buffer.end(), int16_t{0});
+    kel_set_stream_frame(done);
     skreelplayer_callback(buffer.data(), per_buffer, static_cast<int>(rate));
     if (done == 0) kel_log_flush_deferred();
     const auto piece = static_cast<std::size_t>(std::min<uint64_t>(static_cast<uint64_t>(per_buffer), frames - done));
     if (!sink(buffer.data(), piece)) break;
     done += piece;
   }
-  skreel_play_url(nullptr);
+  kel_set_skreel_callback(nullptr);
+  for (SKREELEVENT event; skreel_take_event(&event);) {
+  }
   kel_log_flush_deferred();
   return done;
 }

@@ -24,15 +24,18 @@
 // right) of signed 16-bit samples. Returns false to stop the rendering.
 using RENDER_SINK = std::function<bool(const int16_t* stereo, std::size_t frames)>;
 
-// Renders `frames` frames of the tune in `url` (URL text, as skreel_encode
-// gives it; kept by the caller until the call returns) at `rate` Hz into
-// `sink`, in pieces of at most one buffer. The engine's decoder lines are
-// written to the log before the first piece is handed on. Returns the number
-// of frames handed to the sink: `frames`, or fewer when the sink stopped.
-// Leaves no tune handed over. Whatever the engine played before in this
-// process, a rendering starts as a freshly started player does: the
-// engine's output filter cleared, then skreel_reset.
-uint64_t render_tune(const char* url, unsigned rate, uint64_t frames, const RENDER_SINK& sink);
+// Renders `frames` frames of the tune in `url` (URL text, as tune_compile
+// gives it; kept by the caller until the call returns), whose `t` runs at
+// `tune_rate` steps a second, at `rate` Hz into `sink`, in pieces of at most
+// one buffer. The tune is sent to the player as the live player sends it
+// (skreel_send_tune) and taken up by the first buffer; the stream's frame
+// count (kel_stream_frame) runs from 0. The engine's decoder lines are
+// written to the log before the first piece is handed on. Returns the
+// number of frames handed to the sink: `frames`, or fewer when the sink
+// stopped. Whatever the engine played before in this process, a rendering
+// starts as a freshly started player does: the engine's output filter
+// cleared, then skreel_reset; it leaves the callback uninstalled.
+uint64_t render_tune(const char* url, float tune_rate, unsigned rate, uint64_t frames, const RENDER_SINK& sink);
 
 // Frames of a WAV file of 16-bit stereo that fit in its 32-bit sizes.
 constexpr uint64_t kWavMaxFrames = (uint64_t{0xFFFFFFFF} - 36) / 4;

@@ -8,6 +8,7 @@
 #include "framework/core/log.h"
 #include "framework/core/util.h"
 #include "keltoolkit/skreelplayer/skreel.h"
+#include "keltoolkit/skreelplayer/skreel_c.h"
 
 namespace {
 
@@ -94,11 +95,31 @@ bool tune_read(const char* path, std::string* text, bool* cut, std::string* erro
   return true;
 }
 
-const char* tune_compile(const char* text, const char* path) {
+bool tune_is_c(const char* path) { return path && std::string_view(path).ends_with(".c"); }
+
+const char* tune_compile(const char* text, const char* path, unsigned* rate) {
   const char* tune = skip_byte_order_mark(text);
-  const char* url = skreel_encode(tune);
-  if (url) report_cut_program(url);
-  else report_position(tune, skreel_encode_error_offset(), path);
+  const bool c = tune_is_c(path);
+  SKREEL_TUNE_RATE named{};
+  if (!skreel_tune_rate(tune, c ? SKREEL_SYNTAX_C : SKREEL_SYNTAX_PROGRAM, &named)) {
+    kel_log("%s of '%s'\n", named.message.data(), path ? path : "");
+    return nullptr;
+  }
+  const char* url = nullptr;
+  if (c) {
+    static SKREEL_C_RESULT compiled;
+    if (skreel_compile_c(tune, &compiled)) {
+      url = compiled.url.data();
+      kel_log("out: '%s'\n", url);
+    } else {
+      kel_log("%s of '%s'\n", compiled.message.data(), path ? path : "");
+    }
+  } else {
+    url = skreel_encode(tune);
+    if (url) report_cut_program(url);
+    else report_position(tune, skreel_encode_error_offset(), path);
+  }
+  if (url && rate) *rate = named.rate;
   return url;
 }
 
@@ -110,8 +131,14 @@ int share_url(const char* path, std::FILE* out) {
     return 1;
   }
   if (cut) std::fprintf(stderr, "tonebrook: only the first %zu bytes of '%s' are used\n", kTuneTextLimit, path);
-  const char* url = tune_compile(text.c_str(), path);
+  unsigned rate = SKREEL_DEFAULT_TUNE_RATE;
+  const char* url = tune_compile(text.c_str(), path, &rate);
   if (!url) return 1;
+  if (rate != SKREEL_DEFAULT_TUNE_RATE)
+    std::fprintf(stderr,
+                 "tonebrook: the tune runs at %u steps a second; URL text does not carry the rate, "
+                 "so say it beside the text when you share it\n",
+                 rate);
   std::fprintf(out, "%s\n", url);
   return std::fflush(out) == 0 ? 0 : 1;
 }

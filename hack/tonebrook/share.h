@@ -19,15 +19,24 @@ constexpr std::size_t kTuneTextLimit = 1023;
 // in `error`, when the file cannot be read.
 bool tune_read(const char* path, std::string* text, bool* cut, std::string* error);
 
+// Whether the tune file at `path` holds a C formula: its name ends in ".c".
+// Every other file holds program text.
+bool tune_is_c(const char* path);
+
 // Compiles tune text as the live player does, for the player and the tools
-// alike: a UTF-8 byte-order mark at its start is skipped, then skreel_encode
-// compiles it. On a token that is not understood the encoder's
+// alike: a UTF-8 byte-order mark at its start is skipped, then a C formula
+// (tune_is_c) goes through skreel_compile_c and program text through
+// skreel_encode; the rate of `t` is what a comment names ("rate: N"),
+// 8000 when none does. On a token that is not understood the encoder's
 // "?UNKNOWN SYMBOL" line is followed by one that says where the token
-// stands: "at line L, column C of '<path>'" (a null path prints as ''). A
-// program of more than 256 instructions gets a line saying that only the
-// first 256 play. Returns the URL text (the encoder's buffer, valid until
-// the next compilation), or null.
-const char* tune_compile(const char* text, const char* path);
+// stands: "at line L, column C of '<path>'" (a null path prints as ''); a
+// formula that is refused gets the compiler's message and the same place,
+// "expected ')' at line 1, column 12 of '<path>'", and a refused rate its
+// own. A program text of more than 256 instructions gets a line saying that
+// only the first 256 play. Returns the URL text (a buffer of this module's
+// or the encoder's, valid until the next compilation), with the rate in
+// `*rate` when `rate` is not null, or null.
+const char* tune_compile(const char* text, const char* path, unsigned* rate);
 
 // `tonebrook --url FILE`: writes the tune's URL text and a newline to
 // `out`. Returns the exit status: 0, or 1 (with a message on standard

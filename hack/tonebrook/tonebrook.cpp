@@ -17,6 +17,7 @@
 #include "framework/core/kel.h"
 #include "framework/core/log.h"
 #include "framework/core/util.h"
+#include "hack/tonebrook/live.h"
 #include "hack/tonebrook/options.h"
 #include "hack/tonebrook/share.h"
 #include "keltoolkit/skreelplayer/skreel.h"
@@ -29,28 +30,13 @@ namespace {
 constexpr unsigned kWatchEvery = 16;  // logic updates between looks at the file
 constexpr unsigned kTextCapacity = kTuneTextLimit + 1;
 
-// A handed-over URL text must stay unchanged until the audio side is done
-// with it, but the encoder reuses one buffer for every call. The player
-// therefore hands over copies in slots of its own, and writes a slot again
-// only when the engine reports it neither handed over nor taken by the
-// audio side. At most two slots are in use at a time, so one of the others
-// is always free.
-constexpr std::size_t kUrlSlots = 4;
-std::array<std::array<char, kTextCapacity>, kUrlSlots> url_slots;
-std::size_t next_url_slot = 0;
+// How the player takes what the command line asks of it.
+bool keep_playing = false;  // --keep
 
-const char* keep_url(const char* url) {
-  const char* pending = skreel_url_handed_over();
-  const char* taken = skreel_url_adopted();
-  for (std::size_t tried = 0; tried < kUrlSlots; ++tried) {
-    std::array<char, kTextCapacity>& slot = url_slots[next_url_slot];
-    next_url_slot = (next_url_slot + 1) % kUrlSlots;
-    if (slot.data() == pending || slot.data() == taken) continue;
-    std::snprintf(slot.data(), slot.size(), "%s", url);
-    return slot.data();
-  }
-  return nullptr;  // not reached: two slots at most are in use
-}
+// The longest the quit waits for the sound to fade out.
+constexpr unsigned kFadeOutMs = 250;
+
+void fade_out_before_exit() { live_fade_out(kFadeOutMs); }
 
 // A POSIX file descriptor that closes itself.
 class UniqueFd {
@@ -157,6 +143,9 @@ int app_init(int argc, char** argv) {
   kel_set_logic_rate(60);
   kel_log("music_file: '%s' rate: %u\n", music_file ? music_file : "(null)", line.rate);
   setup_audio(line.rate);
+  keep_playing = line.keep;
+  if (line.volume != 1.0f) live_volume(line.volume);
+  kel_set_before_exit(fade_out_before_exit);
   state_switch(&main_state);
   return 1;
 }
@@ -169,7 +158,10 @@ void setup_audio(unsigned rate) {
   skreel_reset();
 }
 
-void update() { game_reload_changed_music(); }
+void update() {
+  game_reload_changed_music();
+  live_update();
+}
 
 void game_reload_changed_music() {
   static FILE_STAMP lasttime{};
@@ -177,14 +169,16 @@ void game_reload_changed_music() {
   if (kel_ticks.load() % kWatchEvery != 0) return;
   const char* text = load_if_changed(music_file, &lasttime, buf, sizeof buf);
   if (text == nullptr) return;
-  const char* url = tune_compile(text, music_file);
-  // The copy is made while the previous text is still handed over, so that
-  // its slot is left alone. The first call forgets what the audio side
-  // adopted, so that the second is taken as new; with no URL text both
-  // silence the tune.
-  const char* kept = url ? keep_url(url) : nullptr;
-  skreel_play_url(nullptr);
-  skreel_play_url(kept);
+  unsigned rate = 0;
+  if (const char* url = tune_compile(text, music_file, &rate)) {
+    // The player takes the tune and its rate up together, at the start of
+    // its next buffer; `t`, the stack and the memory run on.
+    live_play(url, static_cast<float>(rate));
+  } else if (keep_playing) {
+    if (live_started()) kel_log_line("the tune that played before plays on");
+  } else {
+    live_silence();
+  }
 }
 
 const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsigned len) {

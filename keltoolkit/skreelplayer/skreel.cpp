@@ -12,6 +12,8 @@
 
 #include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
+#include "keltoolkit/skreelplayer/player.h"
+#include "keltoolkit/skreelplayer/skreel_live.h"
 
 namespace {
 
@@ -56,10 +58,9 @@ constexpr int url_hex_digit(char c) {
 }
 
 // ---------------------------------------------------------------------------
-// Player state (written by the audio thread, except for skreel_reset at
-// start-up and the volume and rate, which go through atomic_ref)
-
-SKREELSTATE skreel{};
+// Player state: skreel_player::player (player.h), written by the audio
+// thread, except for skreel_reset at start-up and the volume and rate,
+// which go through atomic_ref.
 
 // The hand-over. The main thread stores the text to play; the audio thread
 // adopts it at the start of a buffer (compared by address with the text it
@@ -78,25 +79,7 @@ std::atomic<const char*> skreel_url_to_play{nullptr};
 std::atomic<const char*> skreel_url_playing{nullptr};
 std::atomic<const char*> skreel_url_taken{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
-
-// Phase of `t` in billionths of a step, kept from call to call so that `t`
-// advances at the tune's rate exactly, whatever the buffer size. Audio
-// thread only, except for skreel_reset at start-up.
-uint64_t t_freq = 0;
 static_assert(std::atomic_ref<float>::is_always_lock_free);
-
-// The program being played, prepared to run (audio thread only, except for
-// skreel_reset at start-up).
-SKREELPROGRAM prepared = [] {
-  SKREELPROGRAM empty{};
-  skreel_prepare(nullptr, &empty);
-  return empty;
-}();
-
-// The output filter, kept from call to call and never reset.
-int16_t val16 = 0;
-int16_t lastval16 = 0;
-int16_t otm1 = 0;
 
 // Phase of `t` in billionths of a step.
 constexpr uint64_t kPhaseOne = 1'000'000'000;
@@ -136,6 +119,27 @@ void add_held(int16_t* buffer, int from, int to, int16_t value) {
     const auto at = static_cast<std::size_t>(frame) * 2;
     buffer[at] = add_wrapping(buffer[at], value);
     buffer[at + 1] = add_wrapping(buffer[at + 1], value);
+  }
+}
+
+// The change of the fade's gain in one frame at `sample_rate`.
+float fade_step(int sample_rate) {
+  const double frames = SKREEL_FADE_SECONDS * static_cast<double>(sample_rate);
+  return frames > 1.0 ? static_cast<float>(1.0 / frames) : 1.0f;
+}
+
+// Adds the held output into frames [from, to): the filter's value as it is
+// while the gain is whole, scaled by the gain, frame by frame, while it
+// moves toward `target` (1 running, 0 not), and nothing once it is 0.
+void add_output(int16_t* buffer, int from, int to, float target, float step) {
+  skreel_player::Player& p = skreel_player::player;
+  if (p.gain == target) {
+    if (target == 1.0f) add_held(buffer, from, to, p.val16);
+    return;
+  }
+  for (int frame = from; frame < to; ++frame) {
+    p.gain = target > p.gain ? std::min(target, p.gain + step) : std::max(target, p.gain - step);
+    add_held(buffer, frame, frame + 1, to_int16(static_cast<float>(p.val16) * p.gain));
   }
 }
 
@@ -367,13 +371,33 @@ VAL32 pop(STACK* stack) noexcept {
 // ===========================================================================
 // Player
 
+namespace skreel_player {
+
+Player player = [] {
+  Player fresh;
+  skreel_prepare(nullptr, &fresh.prepared);
+  return fresh;
+}();
+
+int adopt(const char* url) noexcept {
+  const int decoded = skreel_decode_url_to_array(url, &player.skreel.code);
+  skreel_prepare(&player.skreel.code, &player.prepared);
+  return decoded;
+}
+
+}  // namespace skreel_player
+
 void skreel_reset(void) {
-  skreel = SKREELSTATE{};
-  skreel_prepare(&skreel.code, &prepared);
-  t_freq = 0;
+  skreel_player::Player& p = skreel_player::player;
+  p.skreel = SKREELSTATE{};
+  skreel_prepare(&p.skreel.code, &p.prepared);
+  p.phase = 0;
+  p.running = true;
+  p.gain = 1.0f;
+  skreel_player::reset_commands();
   skreel_url_to_play.store(nullptr);
-  std::atomic_ref<float>(skreel.volume).store(1.0f);
-  std::atomic_ref<float>(skreel.rate).store(8000.0f);
+  std::atomic_ref<float>(p.skreel.volume).store(1.0f);
+  std::atomic_ref<float>(p.skreel.rate).store(8000.0f);
 }
 
 int skreel_play_url(const char* url) {
@@ -388,19 +412,22 @@ int skreel_play_url(const char* url) {
   return pending;
 }
 
-void skreel_reset_filter(void) { val16 = lastval16 = otm1 = 0; }
+void skreel_reset_filter(void) {
+  skreel_player::Player& p = skreel_player::player;
+  p.val16 = p.lastval16 = p.otm1 = 0;
+}
 
-void skreel_set_volume(float volume) { std::atomic_ref<float>(skreel.volume).store(volume); }
+void skreel_set_volume(float volume) { std::atomic_ref<float>(skreel_player::player.skreel.volume).store(volume); }
 
-float skreel_rate(void) { return std::atomic_ref<float>(skreel.rate).load(); }
+float skreel_rate(void) { return std::atomic_ref<float>(skreel_player::player.skreel.rate).load(); }
 
-void skreel_set_rate(float rate) { std::atomic_ref<float>(skreel.rate).store(rate); }
+void skreel_set_rate(float rate) { std::atomic_ref<float>(skreel_player::player.skreel.rate).store(rate); }
 
 void skreelplayer_callback(int16_t* buffer, int stereo_sample_count, int sample_rate) noexcept {
   // Nothing on this thread may block on standard output: the decoder's
   // lines go to the log's ring and the main loop writes them.
   KelLogDeferred deferred_log;
-  const uint64_t divstep = phase_step(std::atomic_ref<float>(skreel.rate).load(), sample_rate);
+  skreel_player::Player& p = skreel_player::player;
 
   // Hand-over: adopt a newly handed text at the start of the buffer. The
   // program is written here only, so an evaluation never sees half of one.
@@ -411,20 +438,29 @@ void skreelplayer_callback(int16_t* buffer, int stereo_sample_count, int sample_
     // thread may be writing it, and the next buffer takes the newer one.
     if (skreel_url_to_play.load() == wanted) {
       skreel_url_playing.store(wanted);
-      if (wanted) {
-        skreel_decode_url_to_array(wanted, &skreel.code);
-        skreel_prepare(&skreel.code, &prepared);
-      }
+      if (wanted) skreel_player::adopt(wanted);
     }
   }
+  // The live commands, then what they leave: a new tune brings its rate.
+  skreel_player::apply_commands();
 
   if (stereo_sample_count <= 0 || !buffer) return;
+  const float step = fade_step(sample_rate);
+  if (!p.running) {
+    // `t` stands still; the held output fades out.
+    add_output(buffer, 0, stereo_sample_count, 0.0f, step);
+    skreel_player::silent.store(p.gain == 0.0f);
+    return;
+  }
+  skreel_player::silent.store(false);
 
+  const uint64_t divstep = phase_step(std::atomic_ref<float>(p.skreel.rate).load(), sample_rate);
+  const skreel_player::VALUE_TAP tap = skreel_player::value_tap();
   std::array<VAL32, 8> inputs{};
-  std::copy_n(skreel.inputs.begin(), 4, inputs.begin());
-  const float volume = std::atomic_ref<float>(skreel.volume).load();
-  VAL32 t = skreel.t;
-  uint64_t phase = t_freq;
+  std::copy_n(p.skreel.inputs.begin(), 4, inputs.begin());
+  const float volume = std::atomic_ref<float>(p.skreel.volume).load();
+  VAL32 t = p.skreel.t;
+  uint64_t phase = p.phase;
 
   // A chunk at a time: first the frames at which `t` makes a new value and
   // those values of `t`, then all their evaluations at once, then the filter
@@ -454,21 +490,22 @@ void skreelplayer_callback(int16_t* buffer, int stereo_sample_count, int sample_
         ++n;
       }
     }
-    skreel_run_many(&prepared, &skreel.stack, &skreel.memory, inputs.data(), when.data(), n, value.data());
+    skreel_run_many(&p.prepared, &p.skreel.stack, &p.skreel.memory, inputs.data(), when.data(), n, value.data());
+    if (tap && n > 0) tap(when.data(), value.data(), n);
     int held_from = first;
     for (int k = 0; k < n; ++k) {
       const int next = at_frame[static_cast<std::size_t>(k)];
-      add_held(buffer, held_from, next, val16);
+      add_output(buffer, held_from, next, 1.0f, step);
       const int x = value[static_cast<std::size_t>(k)] * 128;
-      otm1 = to_int16(static_cast<float>(x - lastval16) + 0.999f * static_cast<float>(otm1));
-      lastval16 = static_cast<int16_t>(x);
-      val16 = to_int16(static_cast<float>(otm1) * volume);
+      p.otm1 = to_int16(static_cast<float>(x - p.lastval16) + 0.999f * static_cast<float>(p.otm1));
+      p.lastval16 = static_cast<int16_t>(x);
+      p.val16 = to_int16(static_cast<float>(p.otm1) * volume);
       held_from = next;
     }
-    add_held(buffer, held_from, frame, val16);
+    add_output(buffer, held_from, frame, 1.0f, step);
   }
-  skreel.t = t;
-  t_freq = phase;
+  p.skreel.t = t;
+  p.phase = phase;
 }
 
 const char* skreel_url_adopted(void) { return skreel_url_taken.load(); }

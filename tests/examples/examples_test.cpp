@@ -41,7 +41,7 @@ std::string url_of(const std::string& name) {
 std::vector<int16_t> sound_of(const std::string& name) {
   const std::string url = url_of(name);
   std::vector<int16_t> left;
-  render_tune(url.c_str(), 8000, 8 * 8000, [&](const int16_t* stereo, size_t frames) {
+  render_tune(url.c_str(), 8000.0f, 8000, 8 * 8000, [&](const int16_t* stereo, size_t frames) {
     for (size_t i = 0; i < frames; ++i) left.push_back(stereo[2 * i]);
     return true;
   });

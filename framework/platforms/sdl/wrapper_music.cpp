@@ -79,6 +79,8 @@ int wrapper_sound_init(unsigned samplerate, unsigned bufsize) {
   }
   kel_log("stream setting %dhz, %d byte update\n", samplerate, bufsize);
   close_device();
+  // A new stream counts its frames from its first buffer.
+  kel_set_stream_frame(0);
   SDL_ClearError();
   if (stream_init(samplerate, bufsize, 1) < 0) {
     const char* why = Mix_GetError();
@@ -108,11 +110,14 @@ void mixaudio(int, void* stream, int len, void*) noexcept {
   const int frames = len / 4;
   if (KEL_SKREEL_CALLBACK callback = kel_settings.callback_skreel.load()) callback(samples, frames, sample_rate_);
   if (kel_settings.enable_wav.load()) wave_output_stereo(stream, static_cast<unsigned>(frames));
-  if (!kel_settings.enable_synth.load()) return;
-  // However many logic updates have passed, the effects advance at most
-  // once per buffer.
-  if (kel_settings.synth_effects_state.exchange(0) != 0) synth_effects_update();
-  add_synth(samples, frames);
+  if (kel_settings.enable_synth.load()) {
+    // However many logic updates have passed, the effects advance at most
+    // once per buffer.
+    if (kel_settings.synth_effects_state.exchange(0) != 0) synth_effects_update();
+    add_synth(samples, frames);
+  }
+  if (KEL_STREAM_TAP tap = kel_stream_tap()) tap(samples, frames);
+  kel_advance_stream_frame(static_cast<uint64_t>(frames));
 }
 
 int wrapper_play_music_ex(const char* filename, int loops) {

@@ -92,7 +92,7 @@ TEST(Docs, EveryOptionOfTheTableIsInTheHelpTheReadmeAndTheManual) {
     // The manual's synopsis names it, and an entry of its options is headed by it and its value.
     for (const std::string& named : {name, alias}) {
       if (named.empty()) continue;
-      EXPECT_NE(synopsis.find(" " + named + "\n"), std::string::npos) << "the manual's synopsis lacks " << named;
+      EXPECT_TRUE(std::regex_search(synopsis, std::regex(" " + named + "[ \n]"))) << "the manual's synopsis lacks " << named;
     }
     const std::regex heading("^\\.B[IR]? .*" + alias + ".*" + name + "\\b.*" + std::string(option.value));
     EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),

@@ -18,7 +18,7 @@ const PICTURE_LAYOUT kLayout = picture_layout();
 PngRgb picture_of(const char* url, unsigned rate, double seconds, double given = -1) {
   StdoutCapture quiet;
   SoundPicture picture(rate, static_cast<uint64_t>(seconds * rate), kTopHz);
-  render_tune(url, rate, static_cast<uint64_t>((given < 0 ? seconds : given) * rate),
+  render_tune(url, 8000.0f, rate, static_cast<uint64_t>((given < 0 ? seconds : given) * rate),
               [&](const int16_t* stereo, size_t n) {
                 picture.add(stereo, n);
                 return true;

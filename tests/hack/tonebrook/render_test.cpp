@@ -19,7 +19,7 @@ namespace {
 
 std::vector<int16_t> render_all(const char* url, unsigned rate, uint64_t frames, std::vector<size_t>* pieces = nullptr) {
   std::vector<int16_t> out;
-  render_tune(url, rate, frames, [&](const int16_t* stereo, size_t n) {
+  render_tune(url, 8000.0f, rate, frames, [&](const int16_t* stereo, size_t n) {
     out.insert(out.end(), stereo, stereo + 2 * n);
     if (pieces) pieces->push_back(n);
     return pieces == nullptr || pieces->size() < 5;
@@ -34,7 +34,7 @@ TEST(RenderTune, InPiecesOfTheLiveStreamsBufferUntilTheSinkStops) {
     render_all("compiled!a", rate, 3 * buffer + 7, &pieces);
     EXPECT_THAT(pieces, ElementsAre(buffer, buffer, buffer, 7u)) << rate;
     pieces.clear();
-    EXPECT_EQ(render_tune("compiled!a", rate, 9 * buffer, [&](const int16_t*, size_t) { return false; }), 0u);
+    EXPECT_EQ(render_tune("compiled!a", 8000.0f, rate, 9 * buffer, [&](const int16_t*, size_t) { return false; }), 0u);
   }
 }
 

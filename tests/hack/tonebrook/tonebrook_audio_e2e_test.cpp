@@ -1,5 +1,7 @@
 // The built player heard through SDL's disk writer: the captured stream must
-// equal, sample for sample, the engine's own rendering of the same tunes.
+// equal, sample for sample, the engine's own rendering of the same tunes,
+// with a bad save silencing the tune (faded out) or, with --keep, leaving
+// it playing.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,11 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "framework/core/kel_shared.h"
 #include "keltoolkit/skreelplayer/skreel.h"
+#include "keltoolkit/skreelplayer/skreel_live.h"
 #include "support/capture.h"
 #include "support/app/process.h"
 #include "support/wav_file.h"
@@ -45,10 +50,11 @@ struct Change {
   std::string text;
 };
 
-// Renders `plan` with the engine, handing over tunes the way the player
-// does, and returns the first buffer that differs from `captured`, or
-// captured.size() when all match. The engine's state is process-wide and
-// its filter never resets, so every rendering runs in a fresh child process.
+// Renders `plan` with the engine, sending the player the tunes and silences
+// at the buffers the plan names, as the live player does, and returns the
+// first buffer that differs from `captured`, or captured.size() when all
+// match. The engine's state is process-wide and its filter never resets, so
+// every rendering runs in a fresh child process.
 size_t first_mismatch(const std::vector<Change>& plan, const std::vector<Buffer>& captured) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return 0;
@@ -57,19 +63,17 @@ size_t first_mismatch(const std::vector<Change>& plan, const std::vector<Buffer>
     close(pipe_fds[0]);
     StdoutCapture quiet;  // the encoder's echo
     skreel_reset();
-    std::vector<std::string> urls;
-    urls.reserve(plan.size());
     size_t next = 0, result = captured.size();
     for (size_t i = 0; i < captured.size(); ++i) {
-      while (next < plan.size() && plan[next].at == i) {
+      for (; next < plan.size() && plan[next].at == i; ++next) {
         const char* url = plan[next].text.empty() ? nullptr : skreel_encode(plan[next].text.c_str());
-        if (url) urls.emplace_back(url);
-        skreel_play_url(nullptr);
-        skreel_play_url(url ? urls.back().c_str() : nullptr);
-        ++next;
+        url ? skreel_send_tune(url, 8000.0f) : skreel_send_silence();
       }
       Buffer mine(kBufferSamples, 0);
-      if (next > 0 && !plan[next - 1].text.empty()) skreelplayer_callback(mine.data(), kFrames, kRate);
+      kel_set_stream_frame(i * kFrames);
+      if (next > 0) skreelplayer_callback(mine.data(), kFrames, kRate);
+      for (SKREELEVENT e; skreel_take_event(&e);) {
+      }
       if (mine != captured[i]) {
         result = i;
         break;
@@ -101,55 +105,63 @@ class PlayerSound : public ::testing::Test {
   std::string raw_ = dir_.file("stream.raw");
 };
 
-TEST_F(PlayerSound, EverySaveIsHeardFromABufferBoundaryWithTheMachineRunningOn) {
+TEST_F(PlayerSound, EverySaveIsHeardFromABufferBoundaryAndABadSaveFadesOutOrWithKeepPlaysOn) {
   const std::string one = "t 3 *\n";
   const std::string two = "( the second tune ) t 7 * t 9 >> &\n";
   const std::string bad = "t 7 * t 9 >> & wobble\n";
-  write(one);
-  PlayerProcess player(TONEBROOK_EXE, {tune_},
-                       {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + raw_, "SDL_DISKAUDIODELAY=10"});
-  ASSERT_TRUE(player.wait_for("DECODED 'compiled' 3 opcodes")) << player.output();
-  ASSERT_TRUE(wait_buffers(player, 20));
-  write(two);
-  ASSERT_TRUE(player.wait_for("DECODED 'compiled' 7 opcodes")) << player.output();
-  ASSERT_TRUE(wait_buffers(player, 20));
-  write(bad);
-  ASSERT_TRUE(player.wait_for("?UNKNOWN SYMBOL: 'wobble'")) << player.output();
-  ASSERT_TRUE(wait_buffers(player, 20));
-  player.interrupt();
-  ASSERT_EQ(player.wait(), 0) << player.output();
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep ? "--keep" : "without --keep");
+    write(one);
+    std::vector<std::string> args = {tune_};
+    if (keep) args.insert(args.begin(), "--keep");
+    PlayerProcess player(TONEBROOK_EXE, args,
+                         {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + raw_, "SDL_DISKAUDIODELAY=10"});
+    ASSERT_TRUE(player.wait_for("DECODED 'compiled' 3 opcodes")) << player.output();
+    ASSERT_TRUE(wait_buffers(player, 20));
+    write(two);
+    ASSERT_TRUE(player.wait_for("DECODED 'compiled' 7 opcodes")) << player.output();
+    ASSERT_TRUE(wait_buffers(player, 20));
+    write(bad);
+    ASSERT_TRUE(player.wait_for("?UNKNOWN SYMBOL: 'wobble'")) << player.output();
+    ASSERT_TRUE(wait_buffers(player, 20));
+    player.interrupt();
+    ASSERT_EQ(player.wait(), 0) << player.output();
+    // The bad token is shown where it stands; with --keep, and only then,
+    // the player says that the tune plays on.
+    EXPECT_THAT(player.output(), ::testing::HasSubstr("at line 1, column 16 of '" + tune_ + "'"));
+    EXPECT_EQ(player.output().find("the tune that played before plays on") != std::string::npos, keep);
 
-  const std::vector<Buffer> captured = read_buffers(raw_);
-  ASSERT_GT(captured.size(), 60u);
+    std::vector<Buffer> captured = read_buffers(raw_);
+    ASSERT_GT(captured.size(), 60u);
+    // The quit fades the sound out: the capture is compared up to it.
+    while (!captured.empty() && silent(captured.back())) captured.pop_back();
+    ASSERT_FALSE(captured.empty());
+    if (keep) captured.pop_back();
 
-  // Silence until the first tune is adopted at the start of a buffer.
-  size_t first = 0;
-  while (first < captured.size() && silent(captured[first])) ++first;
-  ASSERT_GT(first, 0u) << "the first look at the file comes after some buffers";
-  ASSERT_LT(first, captured.size());
-
-  // Tune one from there on, until the second save.
-  std::vector<Change> plan = {{first, one}};
-  const size_t second = first_mismatch(plan, captured);
-  ASSERT_LT(second, captured.size()) << "the second tune was never heard";
-  // Tune two from a buffer boundary on. When the device started a buffer
-  // between the player's two hand-over calls, that one buffer is silent.
-  plan.push_back({second, two});
-  size_t third = first_mismatch(plan, captured);
-  if (third == second && silent(captured[second])) {
-    plan.back() = {second, ""};
-    plan.push_back({second + 1, two});
-    third = first_mismatch(plan, captured);
+    // Silence until the first tune is taken up at the start of a buffer.
+    size_t first = 0;
+    while (first < captured.size() && silent(captured[first])) ++first;
+    ASSERT_GT(first, 0u) << "the first look at the file comes after some buffers";
+    ASSERT_LT(first, captured.size());
+    // Tune one from there on, until the second save; tune two from a
+    // buffer boundary on, the machine running on.
+    std::vector<Change> plan = {{first, one}};
+    const size_t second = first_mismatch(plan, captured);
+    ASSERT_LT(second, captured.size()) << "the second tune was never heard";
+    plan.push_back({second, two});
+    const size_t third = first_mismatch(plan, captured);
+    if (keep) {
+      EXPECT_EQ(third, captured.size()) << "the bad save changed what plays";
+      continue;
+    }
+    ASSERT_GT(third, second + 1) << "the second tune does not continue the machine";
+    ASSERT_LT(third, captured.size()) << "the bad save did not silence the tune";
+    // From the buffer after the bad save on: a fade, then silence.
+    plan.push_back({third, ""});
+    EXPECT_EQ(first_mismatch(plan, captured), captured.size());
+    EXPECT_EQ(captured.back().back(), 0);
+    std::filesystem::remove(raw_);
   }
-  ASSERT_GT(third, second + 1) << "the second tune does not continue the machine";
-  ASSERT_LT(third, captured.size()) << "the bad save did not silence the tune";
-  // Silence from the buffer after the bad save on, to the end.
-  plan.push_back({third, ""});
-  EXPECT_EQ(first_mismatch(plan, captured), captured.size());
-  for (size_t i = third; i < captured.size(); ++i) ASSERT_TRUE(silent(captured[i])) << "buffer " << i;
-
-  // The bad token is shown where it stands.
-  EXPECT_THAT(player.output(), ::testing::HasSubstr("at line 1, column 16 of '" + tune_ + "'"));
 }
 
 }  // namespace

@@ -134,7 +134,8 @@ TEST_F(Player, WithoutAFileItSaysHowToUseItAndKeepsRunning) {
   ASSERT_TRUE(player.wait_for("changed logic rate")) << player.output();
   player.interrupt();
   EXPECT_EQ(player.wait(), 0);
-  EXPECT_THAT(player.errors(), StartsWith("usage: tonebrook FILE [RATE]\n"));
+  EXPECT_THAT(player.errors(), StartsWith("usage: tonebrook "));
+  EXPECT_THAT(player.errors(), HasSubstr(" FILE [RATE]\n"));
   EXPECT_THAT(player.output(), HasSubstr("music_file: '(null)' rate: 44100"));
   EXPECT_THAT(player.output(), Not(HasSubstr("reloaded")));
 }
@@ -142,7 +143,7 @@ TEST_F(Player, WithoutAFileItSaysHowToUseItAndKeepsRunning) {
 TEST_F(Player, HelpAndVersion) {
   PlayerProcess help(TONEBROOK_EXE, {"--help"});
   EXPECT_EQ(help.wait(), 0);
-  EXPECT_THAT(help.output(), StartsWith("usage: tonebrook FILE [RATE]\n"));
+  EXPECT_THAT(help.output(), StartsWith("usage: tonebrook "));
   EXPECT_THAT(help.output(), Not(HasSubstr("kel init")));
   PlayerProcess version(TONEBROOK_EXE, {"--version"});
   EXPECT_EQ(version.wait(), 0);

@@ -21,6 +21,7 @@
 
 #include "framework/core/kel.h"
 #include "framework/core/log.h"
+#include "hack/tonebrook/live.h"
 #include "hack/tonebrook/tonebrook.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "support/capture.h"
@@ -373,10 +374,19 @@ TEST(AppInitWithoutSound, SaysThatNothingWillBeHeardAndGoesOn) {
   kel_exit();
 }
 
+// What the player took up, as its answers tell the live player's side.
+std::string taken_up;
+void note_taken_up(const LIVE_EVENT& e) {
+  if (e.event.kind == SKREEL_TUNE) taken_up = e.url ? e.url : "?";
+  if (e.event.kind == SKREEL_SILENCE) taken_up = "silence";
+}
+
 class Reload : public TuneFile {
  protected:
   void SetUp() override {
     kel_init();
+    live_reset();
+    live_listen(note_taken_up);
     music_file = path_.c_str();
     kel_ticks = 16 * 1000;
   }
@@ -388,8 +398,19 @@ class Reload : public TuneFile {
   std::string look() {
     kel_ticks = kel_ticks + 16;
     StdoutCapture out;
-    game_reload_changed_music();
+    update();
     return strip_log_prefixes(out.take());
+  }
+  // One buffer of the audio side, then the answers: what it took up ("" for
+  // nothing, "silence" for a silence).
+  std::string heard() {
+    StdoutCapture out;  // the decoder's lines
+    std::vector<int16_t> buffer(2 * 64);
+    skreelplayer_callback(buffer.data(), 64, 44100);
+    kel_log_flush_deferred();
+    taken_up.clear();
+    live_update();
+    return taken_up;
   }
 };
 
@@ -397,20 +418,23 @@ TEST_F(Reload, AGoodSaveHandsTheTuneToThePlayer) {
   write("t 8 >>\n");
   EXPECT_THAT(look(), HasSubstr("out: 'compiled!a8k'\n"));
   EXPECT_NE(kel_settings.callback_skreel.load(), nullptr);
+  EXPECT_EQ(heard(), "compiled!a8k");
   EXPECT_EQ(look(), "");  // no change, no hand-over
+  EXPECT_EQ(heard(), "");
 }
 
 TEST_F(Reload, AnUnknownTokenSilencesTheTuneAndIsShownWhereItStands) {
   write("t 8 >>\n");
   look();
+  heard();
   write("( saw ) t\n  t 2 frobnicate *\n");
   const std::string log = look();
   EXPECT_THAT(log, HasSubstr("?UNKNOWN SYMBOL: 'frobnicate'\n"));
   EXPECT_THAT(log, HasSubstr("at line 2, column 7 of '" + path_ + "'\n"));
-  EXPECT_EQ(kel_settings.callback_skreel.load(), nullptr);
+  EXPECT_EQ(heard(), "silence");
   write("t\n");
   look();
-  EXPECT_NE(kel_settings.callback_skreel.load(), nullptr);
+  EXPECT_EQ(heard(), "compiled!a");
 }
 
 // A FIFO put at the path while the tune plays is named and never read;
@@ -418,11 +442,12 @@ TEST_F(Reload, AnUnknownTokenSilencesTheTuneAndIsShownWhereItStands) {
 TEST_F(Reload, AFifoAtThePathNeitherBlocksNorStopsTheWatch) {
   write("t 8 >>\n");
   look();
+  heard();
   fs::remove(path_);
   ASSERT_EQ(mkfifo(path_.c_str(), 0644), 0);
   EXPECT_EQ(without_blocking(path_, [&] { return look(); }),
             "cannot read '" + path_ + "': it is a FIFO (named pipe), not a regular file\n");
-  EXPECT_STREQ(skreel_url_handed_over(), "compiled!a8k");  // the tune plays on
+  EXPECT_EQ(heard(), "");  // the tune plays on
   fs::remove(path_);
   write("t 4 >>\n");
   EXPECT_THAT(look(), HasSubstr("out: 'compiled!a4k'\n"));
@@ -431,11 +456,11 @@ TEST_F(Reload, AFifoAtThePathNeitherBlocksNorStopsTheWatch) {
 TEST_F(Reload, AFileThatDisappearsIsNamedAndTheTunePlaysOn) {
   write("t 8 >>\n");
   look();
+  heard();
   fs::remove(path_);
   EXPECT_EQ(look(), "cannot find '" + path_ + "': No such file or directory\n");
   EXPECT_EQ(look(), "");
-  EXPECT_STREQ(skreel_url_handed_over(), "compiled!a8k");
-  EXPECT_NE(kel_settings.callback_skreel.load(), nullptr);
+  EXPECT_EQ(heard(), "");
   write("t 4 >>\n");
   EXPECT_THAT(look(), HasSubstr("out: 'compiled!a4k'\n"));
 }
@@ -443,11 +468,12 @@ TEST_F(Reload, AFileThatDisappearsIsNamedAndTheTunePlaysOn) {
 TEST_F(Reload, AHalfWrittenSaveDoesNotSilenceTheTune) {
   write("t 8 >>\n");
   look();
+  heard();
   write("");
   EXPECT_EQ(look(), "");
-  EXPECT_STREQ(skreel_url_handed_over(), "compiled!a8k");
-  EXPECT_NE(kel_settings.callback_skreel.load(), nullptr);
+  EXPECT_EQ(heard(), "");
   EXPECT_THAT(look(), HasSubstr("out: 'compiled!'\n"));  // it stayed empty
+  EXPECT_EQ(heard(), "compiled!");
 }
 
 // What a save prints beside the usual lines.
@@ -476,34 +502,17 @@ TEST_F(Reload, ASaveSaysWhatIsLeftOutAndSkipsAByteOrderMark) {
   }
 }
 
-// The audio side stalls (no buffer for 20 saves), then plays again: the
-// text it took stays untouched all along, and the latest save is what it
-// plays next.
-TEST_F(Reload, AStalledAudioSideNeverHasItsTextOverwritten) {
-  std::vector<int16_t> buffer(2 * 64);
-  auto audio_buffer = [&] {
-    skreelplayer_callback(buffer.data(), 64, 44100);
-    kel_log_flush_deferred();
-  };
-  write("t 1 +\n");
-  look();
-  audio_buffer();
-  const char* taken = skreel_url_adopted();
-  ASSERT_NE(taken, nullptr);
-  ASSERT_STREQ(taken, "compiled!a1f");
-  for (int save = 2; save <= 21; ++save) {
+// The audio side stalls (no buffer for 40 saves, more than the engine's
+// ring holds), then plays again: the latest save is what it plays.
+TEST_F(Reload, AStalledAudioSideTakesUpTheLatestSave) {
+  for (int save = 1; save <= 40; ++save) {
     write("t " + std::to_string(save) + " +\n");
     set_mtime(1700000000 + save, 0);
     ASSERT_THAT(look(), HasSubstr("reloaded"));
-    ASSERT_STREQ(taken, "compiled!a1f") << "save " << save << " overwrote the text being played";
-    ASSERT_EQ(skreel_url_adopted(), taken);
-    ASSERT_STRNE(skreel_url_handed_over(), nullptr);
   }
-  EXPECT_STREQ(skreel_url_handed_over(), "compiled!a15f");  // 21 is 0x15
-  StdoutCapture out;
-  audio_buffer();
-  EXPECT_EQ(strip_log_prefixes(out.take()), "DECODED 'compiled' 3 opcodes\n");
-  EXPECT_STREQ(skreel_url_adopted(), "compiled!a15f");
+  std::string last;
+  for (std::string now; !(now = heard()).empty();) last = now;
+  EXPECT_EQ(last, "compiled!a28f");  // 40 is 0x28
 }
 
 }  // namespace
