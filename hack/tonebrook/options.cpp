@@ -164,6 +164,8 @@ constexpr std::array<std::string_view, 4> kToolForms = {
 
 constexpr const char* kAbout =
     "Plays the bytebeat tune in FILE and plays it anew whenever FILE is saved.\n"
+    "FILE holds postfix program text, or a C expression of t when its name ends\n"
+    "in .c; a comment \"rate: N\" names the tune's own rate of t (default 8000).\n"
     "RATE is the sound device's sample rate in Hz (default 44100).\n"
     "\n"
     "Options:\n";

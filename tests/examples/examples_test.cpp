@@ -1,5 +1,6 @@
 // Every tune bundled in examples/ says what to listen for, compiles,
-// travels as share text without change, and makes a sound of its own.
+// travels as share text without change, and makes a sound of its own; a C
+// formula beside its program text sounds as its twin does.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,15 +13,17 @@
 #include <sstream>
 
 #include "hack/tonebrook/render.h"
+#include "hack/tonebrook/share.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "support/capture.h"
 
 namespace {
 
-std::vector<std::string> example_names() {
+// The bundled tunes whose names end in `extension` (".txt" or ".c").
+std::vector<std::string> example_names(const std::string& extension) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(TONEBROOK_SOURCE_DIR "/examples"))
-    if (entry.path().extension() == ".txt") names.push_back(entry.path().filename().string());
+    if (entry.path().extension() == extension) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -31,17 +34,26 @@ std::string text_of(const std::string& name) {
   return text.str();
 }
 
-std::string url_of(const std::string& name) {
-  const char* url = skreel_encode(text_of(name).c_str());
-  return url ? url : "";
+struct Compiled {
+  std::string url;
+  unsigned rate = 0;
+};
+
+Compiled compiled(const std::string& name) {
+  Compiled c;
+  const char* url = tune_compile(text_of(name).c_str(), name.c_str(), &c.rate);
+  if (url) c.url = url;
+  return c;
 }
+
+std::string url_of(const std::string& name) { return compiled(name).url; }
 
 // The left channel of eight seconds at 8000 Hz, from the second second on
 // (the output filter settles in the first).
 std::vector<int16_t> sound_of(const std::string& name) {
-  const std::string url = url_of(name);
+  const Compiled c = compiled(name);
   std::vector<int16_t> left;
-  render_tune(url.c_str(), 8000.0f, 8000, 8 * 8000, [&](const int16_t* stereo, size_t frames) {
+  render_tune(c.url.c_str(), static_cast<float>(c.rate), 8000, 8 * 8000, [&](const int16_t* stereo, size_t frames) {
     for (size_t i = 0; i < frames; ++i) left.push_back(stereo[2 * i]);
     return true;
   });
@@ -55,7 +67,7 @@ TEST_P(Example, SaysWhatToListenForAndTravelsAsShareText) {
   StdoutCapture quiet;
   const std::string text = text_of(GetParam());
   EXPECT_LE(text.size(), 1023u) << "longer than the player reads";
-  EXPECT_THAT(text, ::testing::StartsWith("( listen for: "));
+  EXPECT_THAT(text, ::testing::StartsWith(tune_is_c(GetParam().c_str()) ? "/* listen for: " : "( listen for: "));
   const std::string url = url_of(GetParam());
   ASSERT_NE(url, "");
   const char* listing = skreel_decode_url_to_text(url.c_str());  // text -> URL -> listing -> URL
@@ -74,14 +86,22 @@ TEST_P(Example, IsNeitherSilentNorAConstant) {
   EXPECT_GT(std::set<int16_t>(sound.begin(), sound.end()).size(), 16u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bundled, Example, ::testing::ValuesIn(example_names()),
+std::vector<std::string> all_examples() {
+  std::vector<std::string> names = example_names(".txt");
+  for (const std::string& name : example_names(".c")) names.push_back(name);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Bundled, Example, ::testing::ValuesIn(all_examples()),
                          [](const ::testing::TestParamInfo<std::string>& param_info) {
-                           return param_info.param.substr(0, param_info.param.find('.'));
+                           std::string name = param_info.param;
+                           std::replace(name.begin(), name.end(), '.', '_');
+                           return name;
                          });
 
 TEST(Examples, ADozenTunesAtLeastNoTwoAlikeWithAStateAndTheComparisons) {
   StdoutCapture quiet;
-  const std::vector<std::string> names = example_names();
+  const std::vector<std::string> names = example_names(".txt");
   EXPECT_GE(names.size(), 12u);
   std::map<std::vector<int16_t>, std::string> heard;
   for (const std::string& name : names) {
@@ -92,6 +112,19 @@ TEST(Examples, ADozenTunesAtLeastNoTwoAlikeWithAStateAndTheComparisons) {
   // SWAP, letters q and r); the comparisons are s, t and u.
   EXPECT_THAT(url_of("glide.txt"), ::testing::ContainsRegex("r.*q.*r"));
   EXPECT_THAT(url_of("pulse.txt"), ::testing::ContainsRegex("s.*u"));
+}
+
+TEST(Examples, FourCFormulasBesideTheirProgramTextSoundAsTheirTwinsAtFirst) {
+  StdoutCapture quiet;
+  int twins = 0;
+  for (const std::string& name : example_names(".c")) {
+    const std::string twin = name.substr(0, name.size() - 2) + ".txt";
+    if (!std::filesystem::exists(TONEBROOK_SOURCE_DIR "/examples/" + twin)) continue;
+    ++twins;
+    EXPECT_EQ(sound_of(name), sound_of(twin)) << name;
+  }
+  EXPECT_EQ(twins, 4);
+  EXPECT_EQ(compiled("steps.c").rate, 11025u) << "a tune names its own rate";
 }
 
 }  // namespace

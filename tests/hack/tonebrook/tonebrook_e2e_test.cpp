@@ -68,6 +68,22 @@ TEST_F(Player, StartsReloadsOnSaveAndQuitsOnInterrupt) {
   EXPECT_THAT(lines[find_from(lines, 0, "reloaded")], testing::EndsWith(") 7 bytes"));
 }
 
+// A C formula plays as program text does: each save is compiled and taken
+// up, a tune's rate comes with it, and a formula the compiler refuses is
+// shown where it goes wrong.
+TEST_F(Player, PlaysACFormulaAnewAtEverySave) {
+  const std::string tune = dir_.file("tune.c");
+  std::ofstream(tune) << "t*(t>>5|t>>8)\n";
+  PlayerProcess player(TONEBROOK_EXE, {tune}, {"SDL_AUDIODRIVER=dummy"});
+  ASSERT_TRUE(player.wait_for("DECODED 'compiled' 9 opcodes")) << player.output();
+  std::ofstream(tune) << "// rate: 11025\n(t*5&t>>7)|(t*3&t>>10)\n";
+  ASSERT_TRUE(player.wait_for("DECODED 'compiled' 15 opcodes")) << player.output();
+  std::ofstream(tune) << "t*(t>>5|t>>8\n";
+  ASSERT_TRUE(player.wait_for("expected ')' at line 2, column 1 of '" + tune + "'")) << player.output();
+  player.interrupt();
+  EXPECT_EQ(player.wait(), 0);
+}
+
 TEST_F(Player, OpensNoWindowAndLeavesTheTerminalAlone) {
   // Without a video driver chosen and without X, SDL would pick a text-mode
   // driver that takes over the terminal; the player asks for none.
