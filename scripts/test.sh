@@ -65,7 +65,7 @@ fuzz skreel_encode_fuzz 4096 examples fuzz/corpus/skreel_text
 fuzz skreel_decode_fuzz 4096 fuzz/corpus/skreel_url
 fuzz skreel_play_fuzz 4096 fuzz/corpus/skreel_url
 fuzz skreel_machine_fuzz 2048 fuzz/corpus/skreel
-fuzz skreel_c_fuzz 2048 fuzz/corpus/skreel_c bench/c_tunes.txt
+fuzz skreel_c_fuzz 2048 fuzz/corpus/skreel_c
 fuzz texture_atlas_fuzz 4096
 fuzz atlas_sheet_fuzz 4096
 fuzz image_load_fuzz 4096 fuzz/corpus/image
