@@ -30,70 +30,17 @@
 
 #include "framework/core/kel_assert.h"
 #include "keltoolkit/skreelplayer/skreel.h"
+#include "keltoolkit/skreelplayer/c/front.h"
+#include "keltoolkit/skreelplayer/c/lexer.h"
 
+namespace skreel_c {
 namespace {
-
-constexpr uint32_t kAll = 0xFFFFFFFFu;
-constexpr uint32_t kSign = 0x80000000u;
-constexpr int64_t kIntMin = INT32_MIN;
-constexpr int64_t kIntMax = INT32_MAX;
-constexpr int64_t kUnsMax = UINT32_MAX;
-constexpr int64_t kTwo32 = int64_t{1} << 32;
 
 constexpr int kMaxNesting = 256;     // parentheses, unary operators, ?: and [] inside each other
 constexpr int kMaxDepth = 1024;      // of the tree, chains of binary operators included
 constexpr int kMaxNodes = 1 << 15;
 constexpr int kMaxRounds = 12;
 constexpr std::string_view kHeader = "compiled!";
-
-// The n lowest bits.
-constexpr uint32_t low_bits(int n) { return n >= 32 ? kAll : n <= 0 ? 0 : (uint32_t{1} << n) - 1; }
-// The k highest bits.
-constexpr uint32_t top_bits(int k) { return ~low_bits(32 - k); }
-// Every bit up to and including the highest bit of d: the bits of an
-// operand of + - * that a result's bits d depend on.
-constexpr uint32_t up_to_top(uint32_t d) { return d == 0 ? 0 : low_bits(32 - std::countl_zero(d)); }
-constexpr bool is_power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  std::array<char, 256> buf{};
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(buf.data(), buf.size(), fmt, args);
-  va_end(args);
-  return buf.data();
-}
-
-// Text from the formula as a message shows it: printable ASCII as it is,
-// every other byte as \xNN; at most 40 bytes of it.
-std::string shown(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size() && i < 40; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7F) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out += format("\\x%02X", c);
-    }
-  }
-  if (text.size() > 40) out += "...";
-  return out;
-}
-
-constexpr bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
-constexpr bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-constexpr bool is_alnum(char c) { return is_alpha(c) || is_digit(c); }
-constexpr int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-constexpr char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Line and column (both from 1, columns in bytes) of byte `offset`.
 std::pair<int, int> line_and_column(std::string_view text, int offset) {
@@ -108,278 +55,6 @@ std::pair<int, int> line_and_column(std::string_view text, int offset) {
   }
   return {line, column};
 }
-
-// The first refusal of a compilation; later ones are ignored.
-struct Failure {
-  bool failed = false;
-  int offset = -1;
-  std::string reason;
-  void set(int at, std::string why) {
-    if (failed) return;
-    failed = true;
-    offset = at;
-    reason = std::move(why);
-  }
-};
-
-const std::string kIntegerC = "tonebrook plays integer C";
-
-// ---------------------------------------------------------------------------
-// Lexer
-
-enum class Tok : uint8_t { End, Number, String, Name, Punct, Bad };
-
-struct Token {
-  Tok kind = Tok::End;
-  int offset = 0;
-  std::string_view text;  // the token as written
-  uint32_t value = 0;     // Number: its bits
-  bool uns = false;       // Number: of type unsigned int
-  std::string bytes;      // String: its bytes, escapes resolved
-};
-
-// Longest first, so that the first match is the token.
-constexpr std::array<std::string_view, 47> kPunctuators = {
-    "<<=", ">>=", "...", "<<", ">>", "<=", ">=", "==", "!=", "&&", "||", "++", "--", "+=", "-=", "*=",
-    "/=",  "%=",  "&=",  "|=", "^=", "->", "##", "+",  "-",  "*",  "/",  "%",  "<",  ">",  "&",  "|",
-    "^",   "~",   "!",   "?",  ":",  "(",  ")",  "[",  "]",  "=",  ",",  ";",  "{",  "}",  "."};
-
-bool assigns(const Token& tok) {
-  if (tok.kind != Tok::Punct) return false;
-  constexpr std::array<std::string_view, 13> kAssigning = {"=",  "+=", "-=", "*=", "/=", "%=", "&=",
-                                                            "|=", "^=", "<<=", ">>=", "++", "--"};
-  return std::find(kAssigning.begin(), kAssigning.end(), tok.text) != kAssigning.end();
-}
-
-class Lexer {
- public:
-  Lexer(std::string_view text, Failure* fail) : s_(text), fail_(fail) {}
-
-  // The next token after white space and comments; Tok::End at the end of
-  // the text, Tok::Bad after a refusal.
-  Token next() {
-    if (!skip_space_and_comments()) return bad();
-    Token tok;
-    tok.offset = static_cast<int>(p_);
-    if (p_ >= s_.size()) {
-      tok.kind = Tok::End;
-      return tok;
-    }
-    const char c = s_[p_];
-    if (is_digit(c) || (c == '.' && p_ + 1 < s_.size() && is_digit(s_[p_ + 1]))) return number();
-    if (is_alpha(c)) {
-      std::size_t end = p_;
-      while (end < s_.size() && is_alnum(s_[end])) ++end;
-      tok.kind = Tok::Name;
-      tok.text = s_.substr(p_, end - p_);
-      p_ = end;
-      return tok;
-    }
-    if (c == '\'' || c == '"') return quoted(c);
-    for (std::string_view punct : kPunctuators) {
-      if (s_.substr(p_).starts_with(punct)) {
-        tok.kind = Tok::Punct;
-        tok.text = s_.substr(p_, punct.size());
-        p_ += punct.size();
-        return tok;
-      }
-    }
-    fail_->set(tok.offset, format("unexpected character '%s'", shown(s_.substr(p_, 1)).c_str()));
-    return bad();
-  }
-
- private:
-  Token bad() const {
-    Token tok;
-    tok.kind = Tok::Bad;
-    tok.offset = static_cast<int>(std::min(p_, s_.size()));
-    return tok;
-  }
-
-  bool skip_space_and_comments() {
-    for (;;) {
-      while (p_ < s_.size() && is_space(s_[p_])) ++p_;
-      if (s_.substr(p_).starts_with("//")) {
-        while (p_ < s_.size() && s_[p_] != '\n') ++p_;
-      } else if (s_.substr(p_).starts_with("/*")) {
-        const std::size_t end = s_.find("*/", p_ + 2);
-        if (end == std::string_view::npos) {
-          fail_->set(static_cast<int>(p_), "unterminated comment");
-          return false;
-        }
-        p_ = end + 2;
-      } else {
-        return true;
-      }
-    }
-  }
-
-  // A preprocessing number, as C reads one: digits, letters, '_', '.' and
-  // a sign after an exponent letter. Then what C makes of it.
-  Token number() {
-    const std::size_t start = p_;
-    while (p_ < s_.size()) {
-      const char c = s_[p_];
-      const bool sign = (c == '+' || c == '-') && p_ > start &&
-                        (ascii_lower(s_[p_ - 1]) == 'e' || ascii_lower(s_[p_ - 1]) == 'p');
-      if (is_alnum(c) || c == '.' || sign) {
-        ++p_;
-      } else {
-        break;
-      }
-    }
-    Token tok;
-    tok.kind = Tok::Number;
-    tok.offset = static_cast<int>(start);
-    tok.text = s_.substr(start, p_ - start);
-    const std::string text = shown(tok.text);
-    const int at = tok.offset;
-    const std::string_view t = tok.text;
-
-    int base = 10;
-    std::size_t digits = 0;
-    if (t.size() > 1 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-      base = 16;
-      digits = 2;
-    } else if (t.size() > 1 && t[0] == '0' && (t[1] == 'b' || t[1] == 'B')) {
-      base = 2;
-      digits = 2;
-    } else if (t[0] == '0') {
-      base = 8;
-    }
-    const bool floating = t.find('.') != std::string_view::npos ||
-                          (base == 16 ? t.find_first_of("pP") != std::string_view::npos
-                                      : base != 2 && t.find_first_of("eE") != std::string_view::npos);
-    if (floating) {
-      fail_->set(at, format("%s: '%s' is a floating-point number", kIntegerC.c_str(), text.c_str()));
-      return bad();
-    }
-    std::size_t end = digits;
-    uint64_t value = 0;
-    for (; end < t.size(); ++end) {
-      const int d = hex_value(t[end]);
-      const bool digit_of_base = base == 16 ? d >= 0 : is_digit(t[end]);
-      if (!digit_of_base) break;
-      if (d >= base) {
-        fail_->set(at, format("invalid digit '%c' in the %s number '%s'", t[end], base == 8 ? "octal" : "binary",
-                              text.c_str()));
-        return bad();
-      }
-      value = std::min<uint64_t>(value * static_cast<uint64_t>(base) + static_cast<uint64_t>(d), uint64_t{1} << 40);
-    }
-    if (end == digits) {
-      fail_->set(at, format("malformed number '%s'", text.c_str()));
-      return bad();
-    }
-    const std::string_view suffix = t.substr(end);
-    const bool u = suffix == "u" || suffix == "U";
-    if (!suffix.empty() && !u) {
-      fail_->set(at, format("unknown suffix '%s' on the number '%s' (tonebrook takes u)", shown(suffix).c_str(),
-                            text.c_str()));
-      return bad();
-    }
-    if (base == 10 && !u && value > static_cast<uint64_t>(kIntMax)) {
-      fail_->set(at, format("the decimal number '%s' is larger than an int holds (2147483647)", text.c_str()));
-      return bad();
-    }
-    if (value > static_cast<uint64_t>(kUnsMax)) {
-      fail_->set(at, format("the number '%s' does not fit in 32 bits", text.c_str()));
-      return bad();
-    }
-    tok.value = static_cast<uint32_t>(value);
-    tok.uns = u || value > static_cast<uint64_t>(kIntMax);
-    return tok;
-  }
-
-  // One escape sequence at p_ (on the backslash) into `out`.
-  bool escape(std::string* out) {
-    const std::size_t start = p_;
-    ++p_;
-    if (p_ >= s_.size()) return false;  // the caller reports the missing end
-    const char c = s_[p_];
-    constexpr std::string_view kFrom = "ntrabfv\\'\"?";
-    constexpr std::string_view kTo = "\n\t\r\a\b\f\v\\'\"?";
-    if (const std::size_t k = kFrom.find(c); k != std::string_view::npos) {
-      out->push_back(kTo[k]);
-      ++p_;
-      return true;
-    }
-    unsigned value = 0;
-    if (c >= '0' && c <= '7') {
-      for (int n = 0; n < 3 && p_ < s_.size() && s_[p_] >= '0' && s_[p_] <= '7'; ++n, ++p_)
-        value = value * 8 + static_cast<unsigned>(s_[p_] - '0');
-      if (value > 0xFF) {
-        fail_->set(static_cast<int>(start), "octal escape sequence out of range");
-        return false;
-      }
-    } else if (c == 'x') {
-      ++p_;
-      const std::size_t first = p_;
-      for (; p_ < s_.size() && hex_value(s_[p_]) >= 0; ++p_) {
-        value = value * 16 + static_cast<unsigned>(hex_value(s_[p_]));
-        if (value > 0xFF) {
-          fail_->set(static_cast<int>(start), "hex escape sequence out of range");
-          return false;
-        }
-      }
-      if (p_ == first) {
-        fail_->set(static_cast<int>(start), "\\x used with no following hex digits");
-        return false;
-      }
-    } else {
-      fail_->set(static_cast<int>(start),
-                 format("unknown escape sequence '\\%s'", shown(s_.substr(p_, 1)).c_str()));
-      return false;
-    }
-    out->push_back(static_cast<char>(value));
-    return true;
-  }
-
-  // A character constant ('a', '\x03': an int, the value of a char, which
-  // is signed) or a string literal.
-  Token quoted(char quote) {
-    const std::size_t start = p_;
-    ++p_;
-    std::string bytes;
-    for (;;) {
-      if (p_ >= s_.size() || s_[p_] == '\n') {
-        if (!fail_->failed)
-          fail_->set(static_cast<int>(start), format("missing terminating %c character", quote));
-        return bad();
-      }
-      if (s_[p_] == quote) break;
-      if (s_[p_] == '\\') {
-        if (!escape(&bytes)) {
-          if (!fail_->failed) fail_->set(static_cast<int>(start), format("missing terminating %c character", quote));
-          return bad();
-        }
-      } else {
-        bytes.push_back(s_[p_++]);
-      }
-    }
-    ++p_;
-    Token tok;
-    tok.offset = static_cast<int>(start);
-    tok.text = s_.substr(start, p_ - start);
-    if (quote == '"') {
-      tok.kind = Tok::String;
-      tok.bytes = std::move(bytes);
-      return tok;
-    }
-    if (bytes.size() != 1) {
-      fail_->set(tok.offset, bytes.empty() ? "empty character constant"
-                                           : "a character constant holds one character");
-      return bad();
-    }
-    tok.kind = Tok::Number;
-    tok.value = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(bytes[0])));
-    return tok;
-  }
-
-  std::string_view s_;
-  std::size_t p_ = 0;
-  Failure* fail_;
-};
 
 // ---------------------------------------------------------------------------
 // The tree
@@ -583,7 +258,7 @@ class Parser {
   // assignment there is named as such, whatever else was expected.
   Val refuse_here(const std::string& expected) {
     if (assigns(tok_)) {
-      fail_->set(tok_.offset, format("%s without assignments: '%s' assigns", kIntegerC.c_str(),
+      fail_->set(tok_.offset, format("%s without assignments: '%s' assigns", kIntegerC,
                                      std::string(tok_.text).c_str()));
     } else {
       fail_->set(tok_.kind == Tok::End ? static_cast<int>(end_) : tok_.offset, expected);
@@ -782,7 +457,6 @@ constexpr int64_t type_max(bool uns) { return uns ? kUnsMax : kIntMax; }
 constexpr int64_t value_of(uint32_t bits, bool uns) {
   return uns ? static_cast<int64_t>(bits) : static_cast<int64_t>(static_cast<int32_t>(bits));
 }
-constexpr uint32_t bits_of(int64_t v) { return static_cast<uint32_t>(static_cast<uint64_t>(v)); }
 Facts full(bool uns) { return {type_min(uns), type_max(uns), 0, 0}; }
 Facts exact(uint32_t v, bool uns) { return {value_of(v, uns), value_of(v, uns), ~v, v}; }
 
@@ -2218,6 +1892,9 @@ std::vector<Comment> c_comments(std::string_view s) {
 }
 
 }  // namespace
+}  // namespace skreel_c
+
+using namespace skreel_c;
 
 int skreel_compile_c(const char* text, SKREEL_C_RESULT* result) {
   if (result == nullptr) return 0;
