@@ -9,8 +9,12 @@
 # playing examples/classic.txt and one idle (no tune: the runtime's loop and
 # the audio stream with nothing to play). With TONEBROOK_BASELINE=PATH a third
 # process plays the same tune with another build (an earlier one, say), for
-# comparison. The sound goes to SDL's dummy driver, which plays into nothing
-# in real time (SDL_AUDIODRIVER overrides it). Not part of the test suite.
+# comparison. With TONEBROOK_SCOPE=1 one more plays the same tune with its
+# window (--scope) on the display in DISPLAY, and its frames a second are
+# shown too: run it under a virtual X server with Mesa's software renderer,
+#   TONEBROOK_SCOPE=1 LIBGL_ALWAYS_SOFTWARE=1 xvfb-run -a bench/cpu_usage.sh
+# The sound goes to SDL's dummy driver, which plays into nothing in real time
+# (SDL_AUDIODRIVER overrides it). Not part of the test suite.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -41,6 +45,10 @@ start() {  # name, executable, arguments...
 start playing "$exe" "$work/tune.txt"
 start idle "$exe"
 runs="playing idle"
+if [ -n "${TONEBROOK_SCOPE:-}" ]; then
+  start window env -u SDL_VIDEODRIVER "$exe" --scope "$work/tune.txt"
+  runs="$runs window"
+fi
 if [ -n "${TONEBROOK_BASELINE:-}" ]; then
   start baseline "$TONEBROOK_BASELINE" "$work/tune.txt"
   runs="$runs baseline"
@@ -67,3 +75,7 @@ for run in $runs; do
     'BEGIN { printf "%-10s %12.3f %14.1f %8d\n", run, c / hz / t * 100, s / t, n }'
 done
 grep -q "DECODED" "$work/playing.log" || echo "warning: the playing run decoded no tune (no sound device?)" >&2
+if [ -n "${TONEBROOK_SCOPE:-}" ]; then
+  grep -a "the window drew" "$work/window.log" | sed 's/.*\] //' ||
+    { echo "warning: the window did not open:" >&2; grep -a "scope" "$work/window.log" >&2 || true; }
+fi

@@ -241,6 +241,8 @@ int kel_graphics(int w, int h, int depth, int fullscreen) {
   return wrapper_set_graphics(w, h, depth, fullscreen) < 0 ? -1 : 1;
 }
 
+void kel_set_title(const char* title) { wrapper_set_title(title); }
+
 float kel_w() { return static_cast<float>(wrapper_display_w()); }
 float kel_h() { return static_cast<float>(wrapper_display_h()); }
 int kel_fps() { return fps_; }

@@ -45,6 +45,8 @@ float kel_lerp(float t, float start, float end);
 // Sets the video mode (0 for a size asks for half the desktop). Returns 1,
 // or -1 when the platform cannot set it.
 int kel_graphics(int w, int h, int depth, int fullscreen);
+// Titles the window (the platform copies `title`; null counts as empty).
+void kel_set_title(const char* title);
 // The display size in pixels.
 float kel_w();
 float kel_h();

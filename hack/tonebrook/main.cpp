@@ -1,10 +1,11 @@
 #include "framework/core/kel.h"
 #include "hack/tonebrook/options.h"
+#include "hack/tonebrook/player_window.h"
 #include "hack/tonebrook/tonebrook.h"
 
 int main(int argc, char** argv) {
   if (const int status = tonebrook_early_exit(argc, argv); status >= 0) return status;
-  tonebrook_prefer_dummy_video();
+  player_window_choose_video(argc, argv);
   tonebrook_quit_on_signals();
   kel_init();
   kel_set_app_name("tonebrook");

@@ -114,6 +114,13 @@ constexpr std::array kOptions = {
            "playing (without it the player falls silent)",
            set_flag<&COMMAND_LINE::keep>},
     OPTION{"--volume", "", "V", OPTION_USE::kPlayer, "the player's volume, 0 to 1 (default 1)", set_volume},
+    OPTION{"--scope", "", "", OPTION_USE::kPlayer,
+           "show the sound in a window while it plays; in it the\n"
+           "pointer plays the inputs x and y (0 to 255 across the\n"
+           "window, y upwards), the left and right buttons u and v\n"
+           "(0 or 255); space pauses, Home starts again from t = 0,\n"
+           "+ and - change the volume, Esc quits",
+           set_flag<&COMMAND_LINE::scope>},
     OPTION{"--render", "", "OUT.wav", OPTION_USE::kTool,
            "write N seconds of the tune to OUT.wav, 16-bit stereo PCM,\n"
            "sample for sample as the player plays it, at once",

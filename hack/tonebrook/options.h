@@ -57,6 +57,7 @@ struct COMMAND_LINE {
   // The live player's.
   bool keep = false;    // --keep: a save that does not compile leaves the tune that plays
   float volume = 1.0f;  // --volume V, 0 to 1
+  bool scope = false;   // --scope: the window that shows the sound
 
   // The tools'.
   const char* render_path = nullptr;   // --render OUT.wav

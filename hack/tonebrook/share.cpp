@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "framework/core/log.h"
@@ -12,9 +13,9 @@
 
 namespace {
 
-// Line and column (both from 1, columns in bytes) of byte `offset`.
-void report_position(const char* text, int offset, const char* path) {
-  if (offset < 0) return;
+// Where byte `offset` of `text` stands: " at line L, column C" (both from
+// 1, columns in bytes).
+std::string position_of(const char* text, int offset) {
   int line = 1, column = 1;
   for (int i = 0; i < offset && text[i] != '\0'; ++i) {
     if (text[i] == '\n') {
@@ -24,8 +25,11 @@ void report_position(const char* text, int offset, const char* path) {
       ++column;
     }
   }
-  kel_log("at line %d, column %d of '%s'\n", line, column, path ? path : "");
+  return " at line " + std::to_string(line) + ", column " + std::to_string(column);
 }
+
+// The last compilation's error, as tune_compile_error gives it.
+std::string last_error;
 
 // Editors on other systems start a UTF-8 file with a byte-order mark.
 const char* skip_byte_order_mark(const char* text) {
@@ -100,9 +104,12 @@ bool tune_is_c(const char* path) { return path && std::string_view(path).ends_wi
 const char* tune_compile(const char* text, const char* path, unsigned* rate) {
   const char* tune = skip_byte_order_mark(text);
   const bool c = tune_is_c(path);
+  const char* shown_path = path ? path : "";
+  last_error.clear();
   SKREEL_TUNE_RATE named{};
   if (!skreel_tune_rate(tune, c ? SKREEL_SYNTAX_C : SKREEL_SYNTAX_PROGRAM, &named)) {
-    kel_log("%s of '%s'\n", named.message.data(), path ? path : "");
+    last_error = named.message.data();
+    kel_log("%s of '%s'\n", last_error.c_str(), shown_path);
     return nullptr;
   }
   const char* url = nullptr;
@@ -112,16 +119,27 @@ const char* tune_compile(const char* text, const char* path, unsigned* rate) {
       url = compiled.url.data();
       kel_log("out: '%s'\n", url);
     } else {
-      kel_log("%s of '%s'\n", compiled.message.data(), path ? path : "");
+      last_error = compiled.message.data();
+      kel_log("%s of '%s'\n", last_error.c_str(), shown_path);
     }
   } else {
     url = skreel_encode(tune);
-    if (url) report_cut_program(url);
-    else report_position(tune, skreel_encode_error_offset(), path);
+    if (url) {
+      report_cut_program(url);
+    } else {
+      // The encoder has logged its message; the place follows on a line of
+      // its own.
+      const int offset = skreel_encode_error_offset();
+      const std::string place = offset >= 0 ? position_of(tune, offset) : "";
+      if (!place.empty()) kel_log("%s of '%s'\n", place.c_str() + 1, shown_path);
+      last_error = std::string(skreel_encode_error()) + place;
+    }
   }
   if (url && rate) *rate = named.rate;
   return url;
 }
+
+const char* tune_compile_error() { return last_error.c_str(); }
 
 int share_url(const char* path, std::FILE* out) {
   std::string text, error;

@@ -37,6 +37,12 @@ bool tune_is_c(const char* path);
 // or the encoder's, valid until the next compilation), with the rate in
 // `*rate` when `rate` is not null, or null.
 const char* tune_compile(const char* text, const char* path, unsigned* rate);
+// The last tune_compile's error as one line without the file's name: the
+// encoder's message with the place ("?UNKNOWN SYMBOL: 'frob' at line 2,
+// column 7"), the compiler's ("expected ')' at line 1, column 12"), or the
+// rate comment's. Empty when the last compilation succeeded, or before any.
+// Valid until the next compilation.
+const char* tune_compile_error();
 
 // `tonebrook --url FILE`: writes the tune's URL text and a newline to
 // `out`. Returns the exit status: 0, or 1 (with a message on standard

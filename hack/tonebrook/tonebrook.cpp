@@ -19,6 +19,7 @@
 #include "framework/core/util.h"
 #include "hack/tonebrook/live.h"
 #include "hack/tonebrook/options.h"
+#include "hack/tonebrook/player_window.h"
 #include "hack/tonebrook/share.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
@@ -36,7 +37,10 @@ bool keep_playing = false;  // --keep
 // The longest the quit waits for the sound to fade out.
 constexpr unsigned kFadeOutMs = 250;
 
-void fade_out_before_exit() { live_fade_out(kFadeOutMs); }
+void fade_out_before_exit() {
+  live_fade_out(kFadeOutMs);
+  player_window_close();
+}
 
 // A POSIX file descriptor that closes itself.
 class UniqueFd {
@@ -145,6 +149,7 @@ int app_init(int argc, char** argv) {
   setup_audio(line.rate);
   keep_playing = line.keep;
   if (line.volume != 1.0f) live_volume(line.volume);
+  if (line.scope && player_window_open(music_file, line.rate, line.volume)) main_state.render = player_window_render;
   kel_set_before_exit(fade_out_before_exit);
   state_switch(&main_state);
   return 1;
@@ -160,6 +165,7 @@ void setup_audio(unsigned rate) {
 
 void update() {
   game_reload_changed_music();
+  player_window_update();
   live_update();
 }
 
@@ -170,7 +176,9 @@ void game_reload_changed_music() {
   const char* text = load_if_changed(music_file, &lasttime, buf, sizeof buf);
   if (text == nullptr) return;
   unsigned rate = 0;
-  if (const char* url = tune_compile(text, music_file, &rate)) {
+  const char* url = tune_compile(text, music_file, &rate);
+  player_window_compiled(tune_compile_error());
+  if (url) {
     // The player takes the tune and its rate up together, at the start of
     // its next buffer; `t`, the stack and the memory run on.
     live_play(url, static_cast<float>(rate));

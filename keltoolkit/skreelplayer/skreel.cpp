@@ -3,7 +3,9 @@
 #include "keltoolkit/skreelplayer/skreel.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -150,6 +152,17 @@ std::array<char, kTextCapacity> encode_out{};
 std::array<char, kTextCapacity> listing_out{};
 SKREELCODEARRAY listing_code{};
 int encode_error_offset = -1;
+// The message of the last encoding that failed, as logged; empty otherwise.
+std::array<char, 160> encode_error_text{};
+
+// Logs `fmt` as a line and keeps it as the encoding's error.
+__attribute__((format(printf, 1, 2))) void encode_error(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(encode_error_text.data(), encode_error_text.size(), fmt, args);
+  va_end(args);
+  kel_log_line("%s", encode_error_text.data());
+}
 
 // Program text comes from files that people share, so none of its bytes may
 // reach the terminal as a control character: an escape sequence in a tune
@@ -574,9 +587,10 @@ int scan_hex_digit(const char* token, unsigned* val) {
 
 const char* skreel_encode(const char* text) {
   encode_error_offset = -1;
+  encode_error_text[0] = '\0';
   echo_line_open = false;
   if (!text) {
-    kel_log_line("?NO TEXT TO ENCODE");
+    encode_error("?NO TEXT TO ENCODE");
     encode_error_offset = 0;
     return nullptr;
   }
@@ -604,15 +618,15 @@ const char* skreel_encode(const char* text) {
       std::snprintf(element.data(), element.size(), "%X", value);
     } else {
       end_echo_line();
-      kel_log("?UNKNOWN SYMBOL: '%s'\n", escaped_token(token.data()).data());
+      encode_error("?UNKNOWN SYMBOL: '%s'", escaped_token(token.data()).data());
       encode_error_offset = static_cast<int>(token_start - text);
       return nullptr;
     }
     const std::size_t length = std::strlen(element.data());
     if (used + length > kMaxTextLength) {
       end_echo_line();
-      kel_log("?CODE TOO LONG: '%s' would take the URL text past %zu characters\n",
-              escaped_token(token.data()).data(), kMaxTextLength);
+      encode_error("?CODE TOO LONG: '%s' would take the URL text past %zu characters",
+                   escaped_token(token.data()).data(), kMaxTextLength);
       encode_error_offset = static_cast<int>(token_start - text);
       return nullptr;
     }
@@ -627,6 +641,8 @@ const char* skreel_encode(const char* text) {
 }
 
 int skreel_encode_error_offset(void) { return encode_error_offset; }
+
+const char* skreel_encode_error(void) { return encode_error_text.data(); }
 
 const char* skreel_decode_url_to_text(const char* url) {
   listing_out[0] = '\0';

@@ -139,6 +139,11 @@ const char* skreel_encode(const char* text);
 // of the text given, of the token that caused the failure (0 for a null
 // text). -1 after a call that succeeded or before any call.
 int skreel_encode_error_offset(void);
+// After a skreel_encode that returned null: its message as it was logged,
+// without the log's prefix and the newline ("?UNKNOWN SYMBOL: 'frob'").
+// Empty after a call that succeeded or before any call. Static storage,
+// changed by the next call.
+const char* skreel_encode_error(void);
 
 // The readable listing of `url`'s program in the listing's own 1024-byte
 // buffer, each element followed by one space. Numbers that follow each

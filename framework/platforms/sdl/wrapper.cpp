@@ -122,6 +122,11 @@ int translate_symbol(int symbol) {
     case SDLK_z: return K_BUTTON1;
     case SDLK_x: return K_BUTTON2;
     case SDLK_c: return K_BUTTON3;
+    case SDLK_SPACE: return K_SPACE;
+    case SDLK_HOME: return K_HOME;
+    // The key that carries + on most layouts gives '=' unshifted.
+    case SDLK_PLUS: case SDLK_EQUALS: case SDLK_KP_PLUS: return K_PLUS;
+    case SDLK_MINUS: case SDLK_KP_MINUS: return K_MINUS;
     default: return K_NONE;
   }
 }
@@ -297,6 +302,11 @@ void wrapper_run_thread(WRAPPER_THREAD_FUNC func, void* data) {
   if (func == nullptr) return;
   pthread_t thread;
   if (pthread_create(&thread, nullptr, func, data) == 0) pthread_detach(thread);
+}
+
+void wrapper_set_title(const char* title) {
+  const char* text = title ? title : "";
+  SDL_WM_SetCaption(text, text);
 }
 
 void wrapper_show_cursor(int set) { SDL_ShowCursor(set ? 1 : 0); }

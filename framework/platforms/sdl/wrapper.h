@@ -121,6 +121,11 @@ int wrapper_copy_file_to_clipboard(const char* hint, const char* filename, WRAPP
 using WRAPPER_THREAD_FUNC = void* (*)(void* data);
 void wrapper_run_thread(WRAPPER_THREAD_FUNC func, void* data);
 
+// Sets the window's title (and its icon's), copied; null counts as empty.
+// It holds for the open window and one opened later; nothing without a
+// video subsystem.
+void wrapper_set_title(const char* title);
+
 // Shows the mouse cursor (set non-zero) or hides it, through SDL.
 void wrapper_show_cursor(int set);
 
