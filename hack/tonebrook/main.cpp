@@ -1,5 +1,6 @@
 #include "framework/core/kel.h"
 #include "hack/tonebrook/options.h"
+#include "hack/tonebrook/record.h"
 #include "hack/tonebrook/tonebrook.h"
 
 int main(int argc, char** argv) {
@@ -8,8 +9,12 @@ int main(int argc, char** argv) {
   tonebrook_quit_on_signals();
   kel_init();
   kel_set_app_name("tonebrook");
-  app_init(argc, argv);
+  if (app_init(argc, argv) < 0) {
+    kel_exit();
+    return kExitFailed;
+  }
   kel_run(0);
   kel_exit();
-  return 0;
+  // The stream has closed: the recording holds every buffer it played.
+  return record_finish() ? kExitDone : kExitFailed;
 }
