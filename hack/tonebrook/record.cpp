@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -51,14 +52,10 @@ void RecordRing::push(const int16_t* stereo, int frames) noexcept {
     position_ += n;
     return;
   }
-  std::size_t i = 0;
-  for (std::span<STEREO_FRAME16> run : {room.first, room.second}) {
-    for (STEREO_FRAME16& slot : run) {
-      slot.left = stereo[2 * i];
-      slot.right = stereo[2 * i + 1];
-      ++i;
-    }
-  }
+  // A frame is its two samples, left then right, as in the buffer.
+  static_assert(sizeof(STEREO_FRAME16) == 2 * sizeof(int16_t) && offsetof(STEREO_FRAME16, right) == sizeof(int16_t));
+  std::memcpy(room.first.data(), stereo, room.first.size_bytes());
+  std::memcpy(room.second.data(), stereo + 2 * room.first.size(), room.second.size_bytes());
   frames_.commit(n);
   position_ += n;
 }
