@@ -215,9 +215,12 @@ bool Recording::start(const char* tune_file, std::string* error) {
   std::setvbuf(wav_, nullptr, _IOFBF, kWriteBufferBytes);
   const auto header = wav_header(rate_, 0);
   const bool wav_ok = std::fwrite(header.data(), 1, header.size(), wav_) == header.size() && std::fflush(wav_) == 0;
+  // A comment is one line, whatever the file's name holds.
+  std::string name = edits_path_;
+  std::replace_if(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, '?');
   const std::string comment =
       "# tonebrook performance: what the player took up, at which frame of the stream.\n"
-      "# Replay it: tonebrook --render OUT.wav --replay " + edits_path_ + "\n";
+      "# Replay it: tonebrook --render OUT.wav --replay " + name + "\n";
   const bool edits_ok = std::fputs(comment.c_str(), edits_) >= 0 && std::fflush(edits_) == 0;
   if (!wav_ok || !edits_ok) {
     *error = "cannot write '" + (wav_ok ? edits_part_ : wav_part_) + "': " + reason();
@@ -234,9 +237,8 @@ bool Recording::start(const char* tune_file, std::string* error) {
 }
 
 void Recording::stop_sound(const std::string& why) {
-  std::fprintf(stderr,
-               "tonebrook: the recording stopped at %.2f s: %s; the music plays on, '%s' keeps what was recorded, "
-               "and '%s' goes on with what is played\n",
+  kel_log_line("the recording stopped at %.2f s: %s; the music plays on, '%s' keeps what was recorded, and '%s' goes "
+               "on with what is played",
                seconds(header_frames_), why.c_str(), wav_part_.c_str(), edits_part_.c_str());
   // The header stays as it was last written: it counts only frames that
   // reached the file.
@@ -275,8 +277,7 @@ void Recording::write_sound(std::span<const STEREO_FRAME16> frames) {
 
 void Recording::write_silence(uint64_t at, uint64_t frames) {
   silent_frames_ += frames;
-  std::fprintf(stderr, "tonebrook: the recording fell behind: %.3f s at %.2f s are silence in it\n", seconds(frames),
-               seconds(at));
+  kel_log_line("the recording fell behind: %.3f s at %.2f s are silence in it", seconds(frames), seconds(at));
   static constexpr std::array<STEREO_FRAME16, 1024> kZeros{};
   while (frames > 0 && wav_) {
     const auto n = static_cast<std::size_t>(std::min<uint64_t>(frames, kZeros.size()));
@@ -298,8 +299,8 @@ void Recording::bring_header_up_to_date() {
 void Recording::write_line(const std::string& text) {
   if (!edits_) return;
   if (std::fputs(text.c_str(), edits_) >= 0 && std::fputc('\n', edits_) != EOF && std::fflush(edits_) == 0) return;
-  std::fprintf(stderr, "tonebrook: the edits stopped: cannot write '%s': %s; the music plays on\n",
-               edits_part_.c_str(), reason().c_str());
+  kel_log_line("the edits stopped: cannot write '%s': %s; the music plays on", edits_part_.c_str(),
+               reason().c_str());
   std::fclose(edits_);
   edits_ = nullptr;
 }
@@ -358,24 +359,23 @@ bool Recording::finish() {
   if (edits_ && std::fclose(edits_) != 0) whole = false;
   wav_ = edits_ = nullptr;
   if (ring_.buffer_size_changed())
-    std::fprintf(stderr, "tonebrook: the sound device changed its buffer size while recording, so a replay of '%s' "
-                         "may differ from the recording\n", edits_part_.c_str());
+    kel_log_line("the sound device changed its buffer size while recording, so a replay of '%s' may differ from "
+                 "the recording",
+                 edits_part_.c_str());
   if (silent_frames_ > 0)
-    std::fprintf(stderr, "tonebrook: in all %.3f s of the recording are silence where it fell behind\n",
-                 seconds(silent_frames_));
+    kel_log_line("in all %.3f s of the recording are silence where it fell behind", seconds(silent_frames_));
   if (!whole) {
-    std::fprintf(stderr, "tonebrook: the recording is not whole: '%s' and '%s' stay as they are, and '%s' was not "
-                         "replaced\n", wav_part_.c_str(), edits_part_.c_str(), wav_path_.c_str());
+    kel_log_line("the recording is not whole: '%s' and '%s' stay as they are, and '%s' was not replaced",
+                 wav_part_.c_str(), edits_part_.c_str(), wav_path_.c_str());
     return false;
   }
   if (std::rename(wav_part_.c_str(), wav_path_.c_str()) != 0) {
-    std::fprintf(stderr, "tonebrook: cannot put '%s' in place as '%s': %s\n", wav_part_.c_str(), wav_path_.c_str(),
-                 reason().c_str());
+    kel_log_line("cannot put '%s' in place as '%s': %s", wav_part_.c_str(), wav_path_.c_str(), reason().c_str());
     return false;
   }
   if (std::rename(edits_part_.c_str(), edits_path_.c_str()) != 0) {
-    std::fprintf(stderr, "tonebrook: cannot put '%s' in place as '%s': %s\n", edits_part_.c_str(),
-                 edits_path_.c_str(), reason().c_str());
+    kel_log_line("cannot put '%s' in place as '%s': %s", edits_part_.c_str(), edits_path_.c_str(),
+                 reason().c_str());
     return false;
   }
   kel_log_line("recorded %.2f s to '%s', and what was played when to '%s'", seconds(ring_.drained()),
