@@ -55,7 +55,7 @@ void RecordRing::push(const int16_t* stereo, int frames) noexcept {
   // A frame is its two samples, left then right, as in the buffer.
   static_assert(sizeof(STEREO_FRAME16) == 2 * sizeof(int16_t) && offsetof(STEREO_FRAME16, right) == sizeof(int16_t));
   std::memcpy(room.first.data(), stereo, room.first.size_bytes());
-  std::memcpy(room.second.data(), stereo + 2 * room.first.size(), room.second.size_bytes());
+  if (!room.second.empty()) std::memcpy(room.second.data(), stereo + 2 * room.first.size(), room.second.size_bytes());
   frames_.commit(n);
   position_ += n;
 }

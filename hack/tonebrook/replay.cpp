@@ -416,6 +416,10 @@ int replay_prepare(const COMMAND_LINE& line, RENDER_JOB* job) {
     std::fprintf(stderr, "tonebrook: '%s' has no end (the recording was cut short): rendering the %.2f s that '%s' holds\n",
                  path, static_cast<double>(frames) / rate, beside.c_str());
   }
+  if (frames == 0 && line.seconds_given) {
+    std::fprintf(stderr, "tonebrook: --seconds %g is less than one sample at %u Hz\n", line.seconds, performance->rate);
+    return kExitFailed;
+  }
   if (frames == 0) return refuse(path, "holds no sound (0 frames): give --seconds");
   if (frames > kWavMaxFrames)
     return refuse(path, "is longer than a WAV file holds (" +
