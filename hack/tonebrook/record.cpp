@@ -118,7 +118,9 @@ std::string reason() { return std::strerror(errno); }
 std::FILE* create_new(const std::string& path, std::string* error) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
-    *error = errno == EEXIST ? "'" + path + "' is left from a recording that was cut short: move it away or remove it"
+    *error = errno == EEXIST ? "'" + path +
+                                   "' is there already, left by a recording that was cut short (or made by one that "
+                                   "runs): move it away or remove it"
                              : "cannot create '" + path + "': " + reason();
     return nullptr;
   }

@@ -1,7 +1,9 @@
 // The live player's stream taps. The runtime has one stream tap slot
 // (kel_set_stream_tap); this module installs one dispatcher there that
 // hands every buffer going to the sound device to each tap added here, in
-// the order they were added: the recording, the live window.
+// the order they were added: the recording, the live window. The
+// dispatcher holds the runtime's slot: nothing else may call
+// kel_set_stream_tap while it is installed.
 //
 // Threads: taps_add_stream and taps_remove_stream on the main thread; the
 // dispatcher, and so every tap added, runs on the audio thread and must

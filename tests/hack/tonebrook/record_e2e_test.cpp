@@ -149,7 +149,7 @@ TEST_F(Recording, AKilledRecorderLeavesAValidWavAndEditsThatReplayIt) {
   // A new recording leaves what the killed one kept alone.
   start({});
   EXPECT_EQ(player_->wait(), 1);
-  EXPECT_THAT(player_->errors(), HasSubstr("'" + part + "' is left from a recording that was cut short"));
+  EXPECT_THAT(player_->errors(), HasSubstr("'" + part + "' is there already, left by a recording that was cut short"));
   WavPcm16 still;
   ASSERT_TRUE(read_wav_pcm16(part, &still));
   EXPECT_TRUE(still.samples == wav.samples);
