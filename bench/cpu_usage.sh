@@ -1,13 +1,15 @@
 #!/bin/sh
-# The live player's own cost while it runs: CPU time (share of one core) and
-# wake-ups (context switches of all its threads) per second, measured over a
-# window of SECONDS (60 by default) after a start-up of 2 s.
+# The live player's own cost while it runs: CPU time (share of one core; in
+# all, and of the threads other than the main one, which are SDL's audio
+# thread) and wake-ups (context switches of all its threads) per second,
+# measured over a window of SECONDS (60 by default) after a start-up of 2 s.
 #
 #   bench/cpu_usage.sh [BUILD_DIR [SECONDS]]
 #
-# Two processes run at the same time, so that both see the same machine: one
-# playing examples/classic.txt and one idle (no tune: the runtime's loop and
-# the audio stream with nothing to play). With TONEBROOK_BASELINE=PATH a third
+# Three processes run at the same time, so that all see the same machine:
+# one playing examples/classic.txt, one playing it while it records it
+# (--record) and one idle (no tune: the runtime's loop and the audio stream
+# with nothing to play). With TONEBROOK_BASELINE=PATH a third
 # process plays the same tune with another build (an earlier one, say), for
 # comparison. With TONEBROOK_SCOPE=1 one more plays the same tune with its
 # window (--scope) on the display in DISPLAY, and its frames a second are
@@ -28,11 +30,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$root/examples/classic.txt" "$work/tune.txt"
 
-# utime + stime in clock ticks, then the context switches of every thread.
+# utime + stime of the process in clock ticks, the time on a processor of
+# its threads but the main one in nanoseconds (a tick is too coarse for the
+# audio thread), then the context switches of every thread.
 sample() {
   cpu=$(awk '{ print $14 + $15 }' "/proc/$1/stat")
+  others=$(for task in /proc/"$1"/task/*; do [ "${task##*/}" = "$1" ] || cat "$task/schedstat"; done |
+    awk '{ n += $1 } END { printf "%d\n", n }')
   switches=$(cat /proc/"$1"/task/*/status | awk '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { print n }')
-  echo "$cpu $switches"
+  echo "$cpu $others $switches"
 }
 
 start() {  # name, executable, arguments...
@@ -43,8 +49,9 @@ start() {  # name, executable, arguments...
 }
 
 start playing "$exe" "$work/tune.txt"
+start recording "$exe" --record "$work/recording.wav" "$work/tune.txt"
 start idle "$exe"
-runs="playing idle"
+runs="playing recording idle"
 if [ -n "${TONEBROOK_SCOPE:-}" ]; then
   start window env -u SDL_VIDEODRIVER "$exe" --scope "$work/tune.txt"
   runs="$runs window"
@@ -67,12 +74,13 @@ for run in $runs; do kill -TERM "$(cat "$work/$run.pid")"; done
 for run in $runs; do wait "$(cat "$work/$run.pid")" || true; done
 
 echo "$seconds s with SDL_AUDIODRIVER=$SDL_AUDIODRIVER"
-printf '%-10s %12s %14s %8s\n' run "cpu (% core)" "wake-ups / s" threads
+printf '%-10s %12s %12s %14s %8s\n' run "cpu (% core)" "audio (%)" "wake-ups / s" threads
 for run in $runs; do
-  read -r c0 s0 <"$work/$run.before"
-  read -r c1 s1 <"$work/$run.after"
-  awk -v run="$run" -v c=$((c1 - c0)) -v s=$((s1 - s0)) -v hz="$hz" -v t="$seconds" -v n="$(cat "$work/$run.threads")" \
-    'BEGIN { printf "%-10s %12.3f %14.1f %8d\n", run, c / hz / t * 100, s / t, n }'
+  read -r c0 a0 s0 <"$work/$run.before"
+  read -r c1 a1 s1 <"$work/$run.after"
+  awk -v run="$run" -v c=$((c1 - c0)) -v a=$((a1 - a0)) -v s=$((s1 - s0)) -v hz="$hz" -v t="$seconds" \
+    -v n="$(cat "$work/$run.threads")" \
+    'BEGIN { printf "%-10s %12.3f %12.3f %14.1f %8d\n", run, c / hz / t * 100, a / 1e9 / t * 100, s / t, n }'
 done
 grep -q "DECODED" "$work/playing.log" || echo "warning: the playing run decoded no tune (no sound device?)" >&2
 if [ -n "${TONEBROOK_SCOPE:-}" ]; then

@@ -1,6 +1,7 @@
 #include "framework/core/kel.h"
 #include "hack/tonebrook/options.h"
 #include "hack/tonebrook/player_window.h"
+#include "hack/tonebrook/record.h"
 #include "hack/tonebrook/tonebrook.h"
 
 int main(int argc, char** argv) {
@@ -9,8 +10,12 @@ int main(int argc, char** argv) {
   tonebrook_quit_on_signals();
   kel_init();
   kel_set_app_name("tonebrook");
-  app_init(argc, argv);
+  if (app_init(argc, argv) < 0) {
+    kel_exit();
+    return kExitFailed;
+  }
   kel_run(0);
   kel_exit();
-  return 0;
+  // The stream has closed: the recording holds every buffer it played.
+  return record_finish() ? kExitDone : kExitFailed;
 }

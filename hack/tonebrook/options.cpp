@@ -15,6 +15,7 @@
 #include "hack/tonebrook/out_file.h"
 #include "hack/tonebrook/picture.h"
 #include "hack/tonebrook/render.h"
+#include "hack/tonebrook/replay.h"
 #include "hack/tonebrook/share.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
@@ -91,6 +92,7 @@ bool set_command(COMMAND_LINE* line, const char*, std::string*) {
 }
 
 bool set_seconds(COMMAND_LINE* line, const char* value, std::string* error) {
+  line->seconds_given = true;
   if (parse_seconds(value, &line->seconds)) return true;
   return refuse(error,
                 std::string("--seconds wants a number of seconds above 0 in decimal digits, such as 2.5, not '") +
@@ -107,6 +109,15 @@ bool set_rate(COMMAND_LINE* line, const char* value, std::string* error) {
                            std::to_string(kHighestRate) + ", not '" + value + "'");
 }
 
+// The recording is put in place at the quit, so it needs a name; standard
+// output carries the player's messages.
+bool set_record(COMMAND_LINE* line, const char* value, std::string* error) {
+  if (std::strcmp(value, "-") == 0)
+    return refuse(error, "--record wants a file name, not '-': the recording is put in place at the quit");
+  line->record_path = value;
+  return true;
+}
+
 // Every option, in the order --help lists them.
 constexpr std::array kOptions = {
     OPTION{"--keep", "", "", OPTION_USE::kPlayer,
@@ -121,12 +132,20 @@ constexpr std::array kOptions = {
            "(0 or 255); space pauses, Home starts again from t = 0,\n"
            "+ and - change the volume, Esc quits",
            set_flag<&COMMAND_LINE::scope>},
+    OPTION{"--record", "", "REC.wav", OPTION_USE::kPlayer,
+           "record what the player plays to REC.wav, and what was\n"
+           "played when to REC.wav.edits, for --replay",
+           set_record},
     OPTION{"--render", "", "OUT.wav", OPTION_USE::kTool,
            "write N seconds of the tune to OUT.wav, 16-bit stereo PCM,\n"
            "sample for sample as the player plays it, at once",
            set_argument<&COMMAND_LINE::render_path>},
     OPTION{"--picture", "", "OUT.png", OPTION_USE::kTool, "draw the first N seconds: envelope above spectrogram",
            set_argument<&COMMAND_LINE::picture_path>},
+    OPTION{"--replay", "", "EDITS", OPTION_USE::kTool,
+           "render or draw the performance that --record recorded,\n"
+           "from its EDITS file (N defaults to the whole of it)",
+           set_argument<&COMMAND_LINE::replay_path>},
     OPTION{"--seconds", "", "N", OPTION_USE::kTool,
            "how much to render or draw, in seconds: a decimal number\n"
            "such as 2.5 (default 30)",
@@ -162,9 +181,11 @@ static_assert(options_are_apart());
 // The tools' forms of the command line, after "tonebrook ": they say which
 // options go together. The live player's form and those of the options
 // that go alone are made from the table.
-constexpr std::array<std::string_view, 4> kToolForms = {
+constexpr std::array<std::string_view, 6> kToolForms = {
     "--render OUT.wav [--picture OUT.png] [--seconds N] [--rate R] FILE",
     "--picture OUT.png [--seconds N] [--rate R] FILE",
+    "--render OUT.wav [--picture OUT.png] [--seconds N] --replay EDITS",
+    "--picture OUT.png [--seconds N] --replay EDITS",
     "--url FILE",
     "--text URL",
 };
@@ -294,7 +315,9 @@ int cannot_write(const char* path, const std::string& why) {
   return kExitFailed;
 }
 
-int run_render(const COMMAND_LINE& req) {
+// The tune in FILE, read and compiled as the player does it, rendered from
+// a reset at --rate for --seconds.
+int prepare_tune(const COMMAND_LINE& req, RENDER_JOB* job) {
   std::string text, error;
   bool cut = false;
   if (!tune_read(req.tune_file, &text, &cut, &error)) {
@@ -307,27 +330,36 @@ int run_render(const COMMAND_LINE& req) {
   unsigned tune_rate = 0;
   const char* compiled = tune_compile(text.c_str(), req.tune_file, &tune_rate);
   if (!compiled) return kExitFailed;
-  const std::string url = compiled;
+  job->rate = req.rate;
+  job->frames = req.frames;
+  // The spectrogram shows what the tune itself holds: up to half its own
+  // rate (above that lie only the images of the held samples).
+  job->top_hz = std::min(static_cast<double>(req.rate), static_cast<double>(tune_rate)) / 2.0;
+  job->render = [url = std::string(compiled), tune_rate, rate = req.rate, frames = req.frames](const RENDER_SINK& sink) {
+    return render_tune(url.c_str(), static_cast<float>(tune_rate), rate, frames, sink);
+  };
+  return kExitDone;
+}
 
+int run_render(const COMMAND_LINE& req) {
+  RENDER_JOB job;
+  if (const int status = req.replay_path ? replay_prepare(req, &job) : prepare_tune(req, &job); status != kExitDone)
+    return status;
   const bool want_wav = req.render_path != nullptr;
   const bool want_png = req.picture_path != nullptr;
   WavWriter wav;
-  if (want_wav && !wav.open(req.render_path, req.rate)) return cannot_write(req.render_path, wav.error());
+  if (want_wav && !wav.open(req.render_path, job.rate)) return cannot_write(req.render_path, wav.error());
   ReplacingFile png;
   if (want_png && !png.open(req.picture_path)) return cannot_write(req.picture_path, png.error());
-
-  // The spectrogram shows what the tune itself holds: up to half its own
-  // rate (above that lie only the images of the held samples).
-  const double top_hz = std::min(static_cast<double>(req.rate), static_cast<double>(tune_rate)) / 2.0;
   std::unique_ptr<SoundPicture> picture;
-  if (want_png) picture = std::make_unique<SoundPicture>(req.rate, req.frames, top_hz);
+  if (want_png) picture = std::make_unique<SoundPicture>(job.rate, job.frames, job.top_hz);
 
   StopOnSignals stop;
-  RenderProgress progress(stderr, req.frames, req.rate);
+  RenderProgress progress(stderr, job.frames, job.rate);
   progress.update(0);
   uint64_t done = 0;
   bool write_failed = false;
-  const uint64_t got = render_tune(url.c_str(), static_cast<float>(tune_rate), req.rate, req.frames, [&](const int16_t* stereo, std::size_t frames) {
+  const uint64_t got = job.render([&](const int16_t* stereo, std::size_t frames) {
     if (stop_requested) return false;
     if (want_wav && !wav.write(stereo, frames)) {
       write_failed = true;
@@ -340,7 +372,7 @@ int run_render(const COMMAND_LINE& req) {
   });
   progress.finish(got);
   if (write_failed) return cannot_write(req.render_path, wav.error());
-  if (got < req.frames) {
+  if (got < job.frames) {
     std::fputs("tonebrook: interrupted; no file was written or replaced\n", stderr);
     return kExitFailed;
   }
@@ -371,12 +403,17 @@ bool check_tools(const COMMAND_LINE& line, std::span<const bool> given, std::str
   const bool rendering = line.render_path || line.picture_path;
   const bool sharing = line.url_file || line.text_url;
   if (sharing) {
-    if (rendering || given[kSecondsRow] || given[kRateRow] || line.tune_file ||
+    if (rendering || given[kSecondsRow] || given[kRateRow] || line.tune_file || line.replay_path ||
         (line.url_file && line.text_url))
       return refuse(error, "--url and --text go alone: tonebrook --url FILE, tonebrook --text URL");
     return true;
   }
-  if (!rendering) return refuse(error, "--seconds and --rate go with --render or --picture");
+  if (!rendering) return refuse(error, "--seconds, --rate and --replay go with --render or --picture");
+  if (line.replay_path) {
+    if (line.tune_file) return refuse(error, "--replay renders a performance, not a tune file: leave FILE out");
+    if (given[kRateRow]) return refuse(error, "--replay renders at the rate of the recording: leave --rate out");
+    return true;
+  }
   if (!line.tune_file) return refuse(error, "which tune? the tune file comes last");
   if (line.render_path && line.picture_path && std::strcmp(line.render_path, line.picture_path) == 0)
     return refuse(error, "--render and --picture need two different files");
@@ -475,7 +512,7 @@ bool tonebrook_parse_command_line(int argc, char** argv, COMMAND_LINE* out, std:
       return refuse(error, std::string("one tune file at a time ('") + plain[0] + "' and '" + plain[1] + "')");
     line.command = COMMAND::kTool;
     if (!check_tools(line, given, error)) return false;
-    if (line.render_path || line.picture_path) {
+    if ((line.render_path || line.picture_path) && !line.replay_path) {
       if (!count_frames(&line, error)) return false;
     }
   } else if (plain_count > 1) {

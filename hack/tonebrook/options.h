@@ -58,14 +58,17 @@ struct COMMAND_LINE {
   bool keep = false;    // --keep: a save that does not compile leaves the tune that plays
   float volume = 1.0f;  // --volume V, 0 to 1
   bool scope = false;   // --scope: the window that shows the sound
+  const char* record_path = nullptr;  // --record REC.wav
 
   // The tools'.
   const char* render_path = nullptr;   // --render OUT.wav
   const char* picture_path = nullptr;  // --picture OUT.png
   const char* url_file = nullptr;      // --url FILE
   const char* text_url = nullptr;      // --text URL
+  const char* replay_path = nullptr;   // --replay EDITS
   double seconds = 30.0;               // --seconds N
-  uint64_t frames = 0;                 // seconds at rate, rounded
+  bool seconds_given = false;          // whether --seconds was given
+  uint64_t frames = 0;                 // seconds at rate, rounded (with --replay, 0: its rate is the recording's)
 };
 
 // Which command line an option belongs to.

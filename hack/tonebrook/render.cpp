@@ -31,6 +31,8 @@ void put32(std::array<unsigned char, 44>& h, std::size_t at, uint32_t v) {
   put16(h, at + 2, v >> 16);
 }
 
+}  // namespace
+
 std::array<unsigned char, 44> wav_header(unsigned rate, uint64_t frames) {
   constexpr uint32_t kChannels = 2, kBits = 16, kBlock = kChannels * kBits / 8;
   const auto data = static_cast<uint32_t>(frames * kBlock);
@@ -49,6 +51,8 @@ std::array<unsigned char, 44> wav_header(unsigned rate, uint64_t frames) {
   put32(h, 40, data);
   return h;
 }
+
+namespace {
 
 int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(

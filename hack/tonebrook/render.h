@@ -12,6 +12,7 @@
 // engine's state is one per process).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -37,8 +38,23 @@ using RENDER_SINK = std::function<bool(const int16_t* stereo, std::size_t frames
 // cleared, then skreel_reset; it leaves the callback uninstalled.
 uint64_t render_tune(const char* url, float tune_rate, unsigned rate, uint64_t frames, const RENDER_SINK& sink);
 
+// What the tools render: the sound's rate and length, the top of its
+// picture's spectrogram in Hz, and what makes it (hands `frames` frames to
+// the sink, in order, and returns how many it handed: fewer when the sink
+// stopped).
+struct RENDER_JOB {
+  unsigned rate = 0;
+  uint64_t frames = 0;
+  double top_hz = 0;
+  std::function<uint64_t(const RENDER_SINK& sink)> render;
+};
+
 // Frames of a WAV file of 16-bit stereo that fit in its 32-bit sizes.
 constexpr uint64_t kWavMaxFrames = (uint64_t{0xFFFFFFFF} - 36) / 4;
+
+// The 44-byte header of a 16-bit stereo PCM WAV file of `frames` frames
+// (at most kWavMaxFrames) at `rate` Hz, little-endian as the format wants.
+std::array<unsigned char, 44> wav_header(unsigned rate, uint64_t frames);
 
 // A 16-bit stereo PCM WAV file, written beside its final path and put in
 // place only when it is complete (ReplacingFile): an existing file is

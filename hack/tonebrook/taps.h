@@ -4,7 +4,7 @@
 // add installs this module's dispatcher as the stream tap, which hands
 // every buffer to the added taps in the order they were added.
 //
-// Threads: taps_add_stream on the main thread; the dispatcher and the taps
+// Threads: taps_add_stream and taps_remove_stream on the main thread; the dispatcher and the taps
 // it calls on the audio thread. A tap added while the stream runs gets the
 // buffers from the next one on; the slots are atomic words, so the audio
 // thread never sees half a tap.
@@ -22,3 +22,9 @@ inline constexpr int TAPS_STREAM_MAX = 4;
 // taps are already there (nothing changes then). Adding the same tap twice
 // adds it once.
 int taps_add_stream(KEL_STREAM_TAP tap);
+
+// Removes `tap` (nothing when it was not added); the dispatcher stops
+// calling it from its next buffer on. The function and what it touches must
+// stay valid until then: a buffer that started before the removal may
+// still call it.
+void taps_remove_stream(KEL_STREAM_TAP tap);

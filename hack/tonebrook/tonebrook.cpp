@@ -20,6 +20,7 @@
 #include "hack/tonebrook/live.h"
 #include "hack/tonebrook/options.h"
 #include "hack/tonebrook/player_window.h"
+#include "hack/tonebrook/record.h"
 #include "hack/tonebrook/share.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
@@ -146,6 +147,11 @@ int app_init(int argc, char** argv) {
                  TONEBROOK_LOWEST_RATE, TONEBROOK_HIGHEST_RATE, line.rate);
   kel_set_logic_rate(60);
   kel_log("music_file: '%s' rate: %u\n", music_file ? music_file : "(null)", line.rate);
+  // Before the stream opens, so that the recording starts with its first buffer.
+  if (line.record_path && !record_start(line.record_path, line.rate, music_file, &error)) {
+    std::fprintf(stderr, "tonebrook: cannot record to '%s': %s\n", line.record_path, error.c_str());
+    return -1;
+  }
   setup_audio(line.rate);
   keep_playing = line.keep;
   if (line.volume != 1.0f) live_volume(line.volume);
@@ -167,6 +173,7 @@ void update() {
   game_reload_changed_music();
   player_window_update();
   live_update();
+  record_update();
 }
 
 void game_reload_changed_music() {

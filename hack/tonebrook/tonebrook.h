@@ -45,7 +45,10 @@ void tonebrook_quit_on_signals();
 // rate, opens the audio stream at RATE (a RATE the player does not take
 // gets a message on standard error and the default rate) and makes
 // main_state current. `music_file` then points into `argv`, which must
-// outlive the player; null without FILE. Returns 1.
+// outlive the player; null without FILE. With --record it starts the
+// recording first (record.h). Returns 1, or -1 after a message on
+// standard error when the recording cannot start (the stream is not
+// opened then).
 int app_init(int argc, char** argv);
 void setup_audio(unsigned rate);
 void update();
