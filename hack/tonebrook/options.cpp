@@ -8,7 +8,6 @@
 #include <array>
 #include <charconv>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
