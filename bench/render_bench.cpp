@@ -47,7 +47,7 @@ const std::string kWavPath = "/tmp/tonebrook-render-bench.wav";
 
 void render_to_wav(benchmark::State& state, SoundPicture* picture) {
   WavWriter wav;
-  if (!wav.open(kWavPath, kRate)) state.SkipWithError("cannot write the WAV file");
+  if (!wav.open(kWavPath, kRate, kFrames)) state.SkipWithError("cannot write the WAV file");
   render_tune(kClassic, 8000.0f, kRate, kFrames, [&](const int16_t* stereo, std::size_t frames) {
     if (picture) picture->add(stereo, frames);
     return wav.write(stereo, frames);

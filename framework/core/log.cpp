@@ -1,12 +1,23 @@
 #include "framework/core/log.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "framework/core/kel_shared.h"
 
@@ -102,6 +113,141 @@ void queue_line(const char* fmt, va_list args, LineForm form) {
   write_index.store(w + 1, std::memory_order_release);
 }
 
+// A piece of raw bytes from a deferred thread: as much as a slot holds.
+void queue_bytes(const char* bytes, std::size_t length) {
+  const std::size_t w = write_index.load(std::memory_order_relaxed);
+  if (w - read_index.load(std::memory_order_acquire) >= kRingLines) {
+    dropped.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  RingLine& line = ring[w % kRingLines];
+  line.length = std::min(length, line.text.size());
+  std::memcpy(line.text.data(), bytes, line.length);
+  write_index.store(w + 1, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------
+// The writer: a byte queue of kKelLogQueueBytes between the threads that
+// log and the log's own thread, which writes it to the output's descriptor.
+// `queued` and `written` count every byte ever put in and taken out; the
+// bytes between them are the writer's, which it reads without the lock
+// while it writes them out, and the room beyond `queued` is the loggers',
+// who fill it under the lock. Each moves only its own count, under the
+// lock, so neither touches bytes the other owns.
+
+struct Writer {
+  std::mutex mutex;
+  std::condition_variable wake;     // the writer: bytes to write, or stop
+  std::condition_variable written_out;  // stop_writer: the writer took some
+  std::vector<char> queue = std::vector<char>(kKelLogQueueBytes);
+  uint64_t queued = 0;
+  uint64_t written = 0;
+  unsigned dropped = 0;  // lines dropped since the last that fitted
+  bool stop = false;     // the writer ends once it has nothing to write
+  bool failed = false;   // the output failed: bytes are discarded
+  int fd = -1;
+  std::thread thread;
+};
+
+// Never destroyed: a writer blocked on an output that never takes its
+// bytes may outlive main and every static object.
+Writer& the_writer() {
+  static Writer* const writer = new Writer;
+  return *writer;
+}
+
+// Whether lines go to the writer's queue.
+std::atomic<bool> writer_running{false};
+
+// Writes `length` bytes to `fd`, waiting while it would block. Returns the
+// count written (at least 1), or 0 when the output failed.
+std::size_t write_some(int fd, const char* bytes, std::size_t length) {
+  for (;;) {
+    const ssize_t n = ::write(fd, bytes, length);
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Someone set the shared file description non-blocking.
+      pollfd p{fd, POLLOUT, 0};
+      poll(&p, 1, -1);
+      continue;
+    }
+    return 0;
+  }
+}
+
+void copy_in(Writer* w, const char* bytes, std::size_t length) {
+  for (std::size_t k = 0; k < length;) {
+    const std::size_t at = static_cast<std::size_t>(w->queued % w->queue.size());
+    const std::size_t n = std::min(length - k, w->queue.size() - at);
+    std::memcpy(w->queue.data() + at, bytes + k, n);
+    w->queued += n;
+    k += n;
+  }
+}
+
+uint64_t room_of(const Writer& w) { return w.queue.size() - (w.queued - w.written); }
+
+// Queues the line that says how many lines were dropped, where they would
+// have been, when `line_length` more bytes fit after it. Under the lock.
+bool note_dropped(Writer* w, std::size_t line_length) {
+  std::array<char, 128> note{};
+  const int prefix = format_prefix(note.data(), note.size());
+  const auto used = static_cast<std::size_t>(std::clamp(prefix, 0, static_cast<int>(note.size()) - 1));
+  const int n = std::snprintf(note.data() + used, note.size() - used,
+                              "%u log line%s dropped: the output did not take them\n", w->dropped,
+                              w->dropped == 1 ? "" : "s");
+  const std::size_t length = std::min(used + static_cast<std::size_t>(std::max(n, 0)), note.size() - 1);
+  if (length + line_length > room_of(*w)) return false;
+  copy_in(w, note.data(), length);
+  w->dropped = 0;
+  return true;
+}
+
+void writer_main(Writer* w) {
+  std::unique_lock lock(w->mutex);
+  for (;;) {
+    w->wake.wait(lock, [w] { return w->queued != w->written || w->stop; });
+    if (w->queued == w->written) return;  // stopped, and all written
+    const std::size_t at = static_cast<std::size_t>(w->written % w->queue.size());
+    const std::size_t span =
+        static_cast<std::size_t>(std::min<uint64_t>(w->queued - w->written, w->queue.size() - at));
+    std::size_t done = span;  // a failed output takes everything
+    if (!w->failed) {
+      const char* bytes = w->queue.data() + at;
+      lock.unlock();
+      done = write_some(w->fd, bytes, span);
+      lock.lock();
+      if (done == 0) {
+        w->failed = true;
+        done = span;
+      }
+    }
+    w->written += done;
+    // The output moved: the lines dropped before are said now.
+    if (w->dropped > 0 && !w->failed) note_dropped(w, 0);
+    w->written_out.notify_all();
+  }
+}
+
+// Queues a line for the writer. Returns false when the writer is stopping
+// (the caller writes the line itself).
+bool writer_queue(const char* text, std::size_t length) {
+  Writer& w = the_writer();
+  {
+    const std::lock_guard lock(w.mutex);
+    if (w.stop) return false;
+    if (w.failed) return true;
+    if ((w.dropped > 0 && !note_dropped(&w, length)) || length > room_of(w)) {
+      ++w.dropped;
+      return true;
+    }
+    copy_in(&w, text, length);
+  }
+  w.wake.notify_one();
+  return true;
+}
+
 // Null stands for standard output, which is not a constant.
 std::atomic<std::FILE*> log_stream{nullptr};
 static_assert(std::atomic<std::FILE*>::is_always_lock_free);
@@ -111,7 +257,10 @@ std::FILE* current_stream() {
   return stream ? stream : stdout;
 }
 
-void write_out(const char* text, std::size_t length) { std::fwrite(text, 1, length, current_stream()); }
+void write_out(const char* text, std::size_t length) {
+  if (writer_running.load(std::memory_order_acquire) && writer_queue(text, length)) return;
+  std::fwrite(text, 1, length, current_stream());
+}
 
 void write_line(const char* fmt, va_list args, LineForm form) {
   if (deferred_thread) {
@@ -123,20 +272,15 @@ void write_line(const char* fmt, va_list args, LineForm form) {
   kel_log_flush_deferred();
   std::array<char, kLineCapacity> line;
   const int length = format_line(line.data(), line.size(), fmt, args, form);
-  if (length >= 0 && static_cast<std::size_t>(length) < line.size()) {
+  if (length < 0) return;
+  if (static_cast<std::size_t>(length) < line.size()) {
     write_out(line.data(), static_cast<std::size_t>(length));
     return;
   }
-  // Too long for one buffer: write it in pieces under the stream's lock.
-  std::FILE* stream = current_stream();
-  flockfile(stream);
-  if (form.prefix) {
-    const int prefix = format_prefix(line.data(), line.size());
-    if (prefix > 0) std::fwrite(line.data(), 1, static_cast<std::size_t>(prefix), stream);
-  }
-  std::vfprintf(stream, fmt, args);
-  if (form.add_newline) std::fputc('\n', stream);
-  funlockfile(stream);
+  // Too long for the buffer: formatted again, whole, on the heap.
+  std::string whole(static_cast<std::size_t>(length) + 1, '\0');
+  const int again = format_line(whole.data(), whole.size(), fmt, args, form);
+  if (again >= 0) write_out(whole.data(), std::min(static_cast<std::size_t>(again), whole.size() - 1));
 }
 
 }  // namespace
@@ -212,6 +356,66 @@ void kel_log_bare(const char* fmt, ...) {
   va_start(args, fmt);
   write_line(fmt, args, kBare);
   va_end(args);
+}
+
+void kel_log_write(const char* bytes, std::size_t length) {
+  if (bytes == nullptr || length == 0) return;
+  if (deferred_thread) {
+    queue_bytes(bytes, length);
+    return;
+  }
+  write_out(bytes, length);
+}
+
+bool kel_log_start_writer() {
+  if (deferred_thread) return false;
+  if (writer_running.load()) return true;
+  std::FILE* stream = current_stream();
+  std::fflush(stream);
+  const int fd = fileno(stream);
+  if (fd < 0) return false;
+  Writer& w = the_writer();
+  {
+    const std::lock_guard lock(w.mutex);
+    w.fd = fd;
+    w.stop = false;
+    w.failed = false;
+    w.dropped = 0;
+    w.queued = w.written = 0;
+  }
+  try {
+    w.thread = std::thread(writer_main, &w);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  writer_running.store(true, std::memory_order_release);
+  return true;
+}
+
+bool kel_log_stop_writer(double stall_seconds, double most_seconds) {
+  if (!writer_running.load()) return true;
+  Writer& w = the_writer();
+  using Clock = std::chrono::steady_clock;
+  auto seconds = [](double s) { return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s)); };
+  const Clock::time_point give_up = Clock::now() + seconds(std::max(most_seconds, 0.0));
+  {
+    std::unique_lock lock(w.mutex);
+    // Each time the output takes bytes, the stall's clock starts again.
+    while (w.queued != w.written) {
+      const uint64_t before = w.written;
+      const Clock::time_point until = std::min(give_up, Clock::now() + seconds(std::max(stall_seconds, 0.0)));
+      w.written_out.wait_until(lock, until, [&] { return w.written != before; });
+      if (w.written == before && Clock::now() >= until) break;
+    }
+    if (w.queued != w.written) return false;
+    // From here on the thread that logs writes its line itself; a line
+    // that comes in between finds `stop` and does so too.
+    writer_running.store(false, std::memory_order_release);
+    w.stop = true;
+  }
+  w.wake.notify_one();
+  w.thread.join();
+  return true;
 }
 
 void kel_log_trace(int line, const char* what) { kel_log("line %d: %s\n", line, what); }

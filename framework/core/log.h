@@ -5,10 +5,22 @@
 // "[kel <seconds>s (<ticks>)] ": the runtime clock (kel_clock_seconds) with
 // two decimals, then kel_ticks. The few lines that a module prints bare (the
 // sample loader's messages, the synthesiser's beat line, the hex dump) go to
-// the same stream through kel_log_bare. Each line is written with a single
-// write, so lines of different threads never interleave; kel_log_init makes
-// standard output line-buffered so that a pipe or a file sees each line as
-// soon as it is complete.
+// the same stream through kel_log_bare, and the encoder's echo through
+// kel_log_write. Each line is written with a single write, so lines of
+// different threads never interleave; kel_log_init makes standard output
+// line-buffered so that a pipe or a file sees each line as soon as it is
+// complete.
+//
+// Until kel_log_start_writer, a line is written by the thread that logs it,
+// which waits while the output does not take it. A program whose loop must
+// never wait for its output (a pipe nobody reads, a stopped terminal)
+// starts the log's writer: from then on lines are queued in a bounded
+// buffer (kKelLogQueueBytes) and written by a thread of the log's own,
+// which alone waits for the output. A line that does not fit in the queue
+// is dropped and counted; once the output takes bytes again, a line where
+// the dropped ones would have been says how many they were ("<n> log lines
+// dropped: the output did not take them"). An output that fails (a closed pipe, a
+// descriptor that is not open) is given up: what follows is discarded.
 //
 // Threads: any thread may log. A thread that has marked itself deferred
 // (the audio thread, through KelLogDeferred) never touches standard output:
@@ -17,11 +29,17 @@
 // loop calls at every pass. Logging on a deferred thread allocates nothing,
 // takes no lock and never blocks; a full ring counts the lines it drops and
 // the next flush reports the count. Only one thread at a time may be
-// deferred.
+// deferred. With the writer started, logging on any other thread takes the
+// queue's lock for the time of a copy and never waits for the output.
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
+
+// The bytes of lines the writer holds at most while the output does not
+// take them.
+inline constexpr std::size_t kKelLogQueueBytes = std::size_t{256} * 1024;
 
 // Makes standard output line-buffered. Call it once at start-up, before
 // anything is written to standard output (kel_init calls it first thing);
@@ -31,10 +49,11 @@ void kel_log_init();
 // Points the log at `stream` (null: standard output, where it starts) and
 // returns the stream it wrote to before. Everything the log writes goes
 // there from the next line on, deferred lines included, and so does what
-// writes beside the log through kel_log_stream (the encoder's echo) or
+// writes beside the log through kel_log_write (the encoder's echo) or
 // kel_log_bare (the loader's messages, the beat line, the hex dump). A
 // program whose standard output carries a result of its own points the
-// log at standard error. Main thread, while no other thread logs.
+// log at standard error. Main thread, while no other thread logs and the
+// writer does not run.
 std::FILE* kel_log_set_stream(std::FILE* stream);
 // The stream the log writes to. Any thread.
 std::FILE* kel_log_stream();
@@ -52,6 +71,12 @@ void kel_log_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // deferred thread, after the queued lines otherwise).
 void kel_log_bare(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// `length` bytes exactly as given (NUL bytes included), without the prefix
+// and without writing the deferred threads' lines first: for an echo that
+// builds its lines piece by piece. Not on a deferred thread (there the
+// bytes are dropped and counted).
+void kel_log_write(const char* bytes, std::size_t length);
+
 // Prefix and the trace line "line <line>: <what>".
 void kel_log_trace(int line, const char* what);
 
@@ -64,6 +89,23 @@ int kel_log_set_deferred(int deferred);
 // Returns the number of queued lines written. Does nothing (and returns 0)
 // on a deferred thread, or while another thread is flushing.
 int kel_log_flush_deferred();
+
+// Starts the writer on the stream the log writes to (after flushing what
+// the stream holds): from now on lines are queued and written by the log's
+// own thread. Returns true when it runs (also when it already ran), false
+// when the stream has no descriptor or the thread cannot start (the log
+// then goes on writing as before). Main thread.
+bool kel_log_start_writer();
+
+// Waits for the writer to write out what it holds, for as long as the
+// output keeps taking it: it gives up once the output has taken nothing
+// for `stall_seconds`, or after `most_seconds` in all. Returns true when
+// everything was written: the writer has stopped and lines are written by
+// the thread that logs them again. Returns false when lines are still
+// waiting: the writer goes on (it may write them later, while the process
+// lives) and lines are still queued; a later call may try again. Returns
+// true at once when no writer runs. Main thread.
+bool kel_log_stop_writer(double stall_seconds, double most_seconds);
 
 // Marks the calling thread deferred for the life of the object.
 class KelLogDeferred {

@@ -1,19 +1,27 @@
 #include "hack/tonebrook/options.h"
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
 #include <system_error>
+#include <utility>
+#include <vector>
 
+#include "framework/core/escape.h"
 #include "framework/core/log.h"
 #include "hack/tonebrook/out_file.h"
 #include "hack/tonebrook/picture.h"
+#include "hack/tonebrook/process.h"
 #include "hack/tonebrook/render.h"
 #include "hack/tonebrook/replay.h"
 #include "hack/tonebrook/share.h"
@@ -96,7 +104,7 @@ bool set_seconds(COMMAND_LINE* line, const char* value, std::string* error) {
   if (parse_seconds(value, &line->seconds)) return true;
   return refuse(error,
                 std::string("--seconds wants a number of seconds above 0 in decimal digits, such as 2.5, not '") +
-                    value + "'");
+                    kel_escape_name(value) + "'");
 }
 
 bool set_rate(COMMAND_LINE* line, const char* value, std::string* error) {
@@ -106,7 +114,7 @@ bool set_rate(COMMAND_LINE* line, const char* value, std::string* error) {
     return true;
   }
   return refuse(error, "--rate wants a whole number of Hz from " + std::to_string(kLowestRate) + " to " +
-                           std::to_string(kHighestRate) + ", not '" + value + "'");
+                           std::to_string(kHighestRate) + ", not '" + kel_escape_name(value) + "'");
 }
 
 // The recording is put in place at the quit, so it needs a name; standard
@@ -138,9 +146,12 @@ constexpr std::array kOptions = {
            set_record},
     OPTION{"--render", "", "OUT.wav", OPTION_USE::kTool,
            "write N seconds of the tune to OUT.wav, 16-bit stereo PCM,\n"
-           "sample for sample as the player plays it, at once",
+           "sample for sample as the player plays it, at once;\n"
+           "- is standard output",
            set_argument<&COMMAND_LINE::render_path>},
-    OPTION{"--picture", "", "OUT.png", OPTION_USE::kTool, "draw the first N seconds: envelope above spectrogram",
+    OPTION{"--picture", "", "OUT.png", OPTION_USE::kTool,
+           "draw the first N seconds: envelope above spectrogram;\n"
+           "- is standard output",
            set_argument<&COMMAND_LINE::picture_path>},
     OPTION{"--replay", "", "EDITS", OPTION_USE::kTool,
            "render or draw the performance that --record recorded,\n"
@@ -204,8 +215,14 @@ constexpr const char* kAfterOptions =
     "and is not one of them is refused. After --, every argument is a file, so\n"
     "a tune whose name starts with - plays too: tonebrook -- -tune.txt\n"
     "\n"
-    "Exit status: 0 done; 1 the tune does not compile, a file cannot be read or\n"
-    "written, or the rendering was interrupted; 2 the command line is wrong.\n";
+    "OUT.wav and OUT.png: a file there is replaced only by a whole new one; a\n"
+    "device, a FIFO or a socket there is written straight into; - is standard\n"
+    "output (tonebrook --render - tune.txt | aplay). No output may be another\n"
+    "output or FILE.\n"
+    "\n"
+    "Exit status: 0 done; 1 the tune does not compile, a file (standard output\n"
+    "included) cannot be read or written, or the rendering was interrupted;\n"
+    "2 the command line is wrong.\n";
 
 const OPTION* find_option(std::string_view arg) {
   for (const OPTION& option : kOptions)
@@ -282,37 +299,40 @@ class LogToStandardError {
   std::FILE* was_;
 };
 
-// An interrupt or a termination request stops a rendering, which then
-// removes what it wrote; the previous handlers come back afterwards.
-volatile sig_atomic_t stop_requested = 0;
-
-void request_stop(int) { stop_requested = 1; }
-
-class StopOnSignals {
- public:
-  StopOnSignals() {
-    stop_requested = 0;
-    struct sigaction act {};
-    act.sa_handler = request_stop;
-    sigemptyset(&act.sa_mask);
-    sigaction(SIGINT, &act, &old_int_);
-    sigaction(SIGTERM, &act, &old_term_);
-  }
-  ~StopOnSignals() {
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
-  }
-  StopOnSignals(const StopOnSignals&) = delete;
-  StopOnSignals& operator=(const StopOnSignals&) = delete;
-
- private:
-  struct sigaction old_int_ {};
-  struct sigaction old_term_ {};
-};
-
 int cannot_write(const char* path, const std::string& why) {
-  std::fprintf(stderr, "tonebrook: cannot write '%s': %s\n", path, why.c_str());
+  std::fprintf(stderr, "tonebrook: cannot write %s: %s\n", output_name(path).c_str(), why.c_str());
   return kExitFailed;
+}
+
+int interrupted(const COMMAND_LINE& req) {
+  std::string through;
+  for (const char* path : {req.render_path, req.picture_path})
+    if (path && output_kind(path, nullptr) != OUTPUT_KIND::kReplace)
+      through += (through.empty() ? "" : " and ") + output_name(path);
+  if (through.empty())
+    std::fputs("tonebrook: interrupted; no file was written or replaced\n", stderr);
+  else
+    std::fprintf(stderr, "tonebrook: interrupted; no file was replaced, and %s got only part\n", through.c_str());
+  return kExitFailed;
+}
+
+// The outputs, looked at before anything is read or written: a folder is
+// refused, and so is a terminal for standard output (a WAV file or a
+// picture would garble it). Returns -1 when both may be written.
+int check_outputs(const COMMAND_LINE& req) {
+  for (const char* path : {req.render_path, req.picture_path}) {
+    if (!path) continue;
+    std::string why;
+    const OUTPUT_KIND kind = output_kind(path, &why);
+    if (kind == OUTPUT_KIND::kRefused) return cannot_write(path, why);
+    if (kind == OUTPUT_KIND::kStandard && isatty(STDOUT_FILENO)) {
+      std::fputs("tonebrook: standard output is a terminal: send it to a file or a pipe "
+                 "(> out.wav, | aplay)\n",
+                 stderr);
+      return kExitUsage;
+    }
+  }
+  return -1;
 }
 
 // The tune in FILE, read and compiled as the player does it, rendered from
@@ -321,12 +341,12 @@ int prepare_tune(const COMMAND_LINE& req, RENDER_JOB* job) {
   std::string text, error;
   bool cut = false;
   if (!tune_read(req.tune_file, &text, &cut, &error)) {
-    std::fprintf(stderr, "tonebrook: cannot read '%s': %s\n", req.tune_file, error.c_str());
+    std::fprintf(stderr, "tonebrook: cannot read '%s': %s\n", kel_escape_name(req.tune_file).c_str(), error.c_str());
     return kExitFailed;
   }
   if (cut)
     std::fprintf(stderr, "tonebrook: only the first %zu bytes of '%s' are used, as the player uses them\n",
-                 kTuneTextLimit, req.tune_file);
+                 kTuneTextLimit, kel_escape_name(req.tune_file).c_str());
   unsigned tune_rate = 0;
   const char* compiled = tune_compile(text.c_str(), req.tune_file, &tune_rate);
   if (!compiled) return kExitFailed;
@@ -342,25 +362,28 @@ int prepare_tune(const COMMAND_LINE& req, RENDER_JOB* job) {
 }
 
 int run_render(const COMMAND_LINE& req) {
+  if (const int refused = check_outputs(req); refused >= 0) return refused;
   RENDER_JOB job;
   if (const int status = req.replay_path ? replay_prepare(req, &job) : prepare_tune(req, &job); status != kExitDone)
     return status;
   const bool want_wav = req.render_path != nullptr;
   const bool want_png = req.picture_path != nullptr;
+  // Opening a FIFO waits for its reader; an interrupt ends the wait.
   WavWriter wav;
-  if (want_wav && !wav.open(req.render_path, job.rate)) return cannot_write(req.render_path, wav.error());
-  ReplacingFile png;
-  if (want_png && !png.open(req.picture_path)) return cannot_write(req.picture_path, png.error());
+  if (want_wav && !wav.open(req.render_path, job.rate, job.frames))
+    return tonebrook_caught_signal() ? interrupted(req) : cannot_write(req.render_path, wav.error());
+  OutputFile png;
+  if (want_png && !png.open(req.picture_path))
+    return tonebrook_caught_signal() ? interrupted(req) : cannot_write(req.picture_path, png.error());
   std::unique_ptr<SoundPicture> picture;
   if (want_png) picture = std::make_unique<SoundPicture>(job.rate, job.frames, job.top_hz);
 
-  StopOnSignals stop;
   RenderProgress progress(stderr, job.frames, job.rate);
   progress.update(0);
   uint64_t done = 0;
   bool write_failed = false;
   const uint64_t got = job.render([&](const int16_t* stereo, std::size_t frames) {
-    if (stop_requested) return false;
+    if (tonebrook_caught_signal()) return false;
     if (want_wav && !wav.write(stereo, frames)) {
       write_failed = true;
       return false;
@@ -371,11 +394,12 @@ int run_render(const COMMAND_LINE& req) {
     return true;
   });
   progress.finish(got);
+  // A reader that went away (SIGPIPE) is a failed write; any other signal
+  // is an interruption, whatever write it cut short.
+  const int sig = tonebrook_caught_signal();
+  if (sig != 0 && sig != SIGPIPE) return interrupted(req);
   if (write_failed) return cannot_write(req.render_path, wav.error());
-  if (got < job.frames) {
-    std::fputs("tonebrook: interrupted; no file was written or replaced\n", stderr);
-    return kExitFailed;
-  }
+  if (got < job.frames) return interrupted(req);
 
   if (picture) {
     const PICTURE_IMAGE image = picture->draw();
@@ -392,6 +416,7 @@ int run_render(const COMMAND_LINE& req) {
 }
 
 int run_tools(const COMMAND_LINE& line) {
+  tonebrook_catch_signals(SIGNAL_USE::kTool);
   LogToStandardError log_aside;
   if (line.url_file) return share_url(line.url_file, stdout);
   if (line.text_url) return share_text(line.text_url, stdout);
@@ -417,6 +442,84 @@ bool check_tools(const COMMAND_LINE& line, std::span<const bool> given, std::str
   if (!line.tune_file) return refuse(error, "which tune? the tune file comes last");
   if (line.render_path && line.picture_path && std::strcmp(line.render_path, line.picture_path) == 0)
     return refuse(error, "--render and --picture need two different files");
+  return true;
+}
+
+// What a file named on the command line is, to tell whether two names are
+// one file: its device and inode where it exists, its resolved path (the
+// folder's real path and the name) where it does not.
+struct FILE_IDENTITY {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool character_device = false;
+  std::string resolved;
+};
+
+FILE_IDENTITY identity_of_descriptor(int fd) {
+  FILE_IDENTITY id;
+  struct stat st {};
+  if (fstat(fd, &st) == 0) {
+    id.exists = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.character_device = S_ISCHR(st.st_mode);
+  }
+  return id;
+}
+
+FILE_IDENTITY identity_of(const std::string& path) {
+  FILE_IDENTITY id;
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) {
+    id.exists = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.character_device = S_ISCHR(st.st_mode);
+    return id;
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::unique_ptr<char, decltype(&std::free)> real(realpath(folder.c_str(), nullptr), &std::free);
+  id.resolved = real ? std::string(real.get()) + "/" + name : path;
+  return id;
+}
+
+bool same_file(const FILE_IDENTITY& a, const FILE_IDENTITY& b) {
+  if (a.exists != b.exists) return false;
+  return a.exists ? a.device == b.device && a.inode == b.inode : a.resolved == b.resolved;
+}
+
+// An output that is also an input or the other output, or one written
+// straight into the file that standard error (the messages) goes to, would
+// be written over or mixed: refused before anything is written. A
+// character device (such as /dev/null) may take both.
+bool check_distinct_files(const COMMAND_LINE& line, std::string* error) {
+  struct Named {
+    const char* option;
+    const char* path;
+    FILE_IDENTITY id;
+  };
+  std::vector<Named> outputs;
+  for (const auto& [option, path] : {std::pair{"--render", line.render_path}, {"--picture", line.picture_path}})
+    if (path)
+      outputs.push_back({option, path, std::string_view(path) == "-" ? identity_of_descriptor(STDOUT_FILENO)
+                                                                       : identity_of(path)});
+  auto quoted = [](const char* path) { return "'" + kel_escape_name(path) + "'"; };
+  if (outputs.size() == 2 && same_file(outputs[0].id, outputs[1].id))
+    return refuse(error, "--render and --picture name the same file (" + quoted(outputs[0].path) + " and " +
+                             quoted(outputs[1].path) + ")");
+  const FILE_IDENTITY messages = identity_of_descriptor(STDERR_FILENO);
+  for (const Named& out : outputs) {
+    if (line.tune_file && same_file(out.id, identity_of(line.tune_file)))
+      return refuse(error, std::string(out.option) + " " + quoted(out.path) + " is the tune file " +
+                               quoted(line.tune_file) + " itself");
+    const bool through = output_kind(out.path, nullptr) != OUTPUT_KIND::kReplace;
+    if (through && !out.id.character_device && same_file(out.id, messages))
+      return refuse(error, std::string(out.option) + " " + quoted(out.path) +
+                               " is where standard error goes, and the messages would mix into it");
+  }
   return true;
 }
 
@@ -477,7 +580,7 @@ bool tonebrook_parse_command_line(int argc, char** argv, COMMAND_LINE* out, std:
       continue;
     }
     const OPTION* option = find_option(arg);
-    if (option == nullptr) return refuse(error, "unknown option '" + std::string(arg) + "'");
+    if (option == nullptr) return refuse(error, "unknown option '" + kel_escape(arg, KEL_ESCAPE::kName) + "'");
     const std::string name(option->name);
     bool& was_given = given[static_cast<std::size_t>(option - kOptions.data())];
     if (was_given) return refuse(error, name + " is given twice");
@@ -509,7 +612,8 @@ bool tonebrook_parse_command_line(int argc, char** argv, COMMAND_LINE* out, std:
       return refuse(error, std::string(player->name) + " goes with the live player, not with " +
                                std::string(tool->name));
     if (plain_count > 1)
-      return refuse(error, std::string("one tune file at a time ('") + plain[0] + "' and '" + plain[1] + "')");
+      return refuse(error, "one tune file at a time ('" + kel_escape_name(plain[0]) + "' and '" +
+                               kel_escape_name(plain[1]) + "')");
     line.command = COMMAND::kTool;
     if (!check_tools(line, given, error)) return false;
     if ((line.render_path || line.picture_path) && !line.replay_path) {
@@ -531,11 +635,12 @@ bool tonebrook_parse_command_line(int argc, char** argv, COMMAND_LINE* out, std:
 int tonebrook_early_exit(int argc, char** argv) {
   COMMAND_LINE line;
   std::string error;
-  if (!tonebrook_parse_command_line(argc, argv, &line, &error)) {
+  const auto usage_error = [&] {
     std::fprintf(stderr, "tonebrook: %s\n%s(tonebrook --help lists the options)\n", error.c_str(),
                  usage_text().c_str());
     return kExitUsage;
-  }
+  };
+  if (!tonebrook_parse_command_line(argc, argv, &line, &error)) return usage_error();
   switch (line.command) {
     case COMMAND::kHelp:
       tonebrook_print_help(stdout);
@@ -544,6 +649,7 @@ int tonebrook_early_exit(int argc, char** argv) {
       std::fputs("tonebrook " TONEBROOK_VERSION "\n", stdout);
       return kExitDone;
     case COMMAND::kTool:
+      if (!check_distinct_files(line, &error)) return usage_error();
       // Rendering, the picture and the share text run to the end here.
       return run_tools(line);
     case COMMAND::kPlayer:
@@ -554,3 +660,15 @@ int tonebrook_early_exit(int argc, char** argv) {
 }
 
 void tonebrook_print_help(std::FILE* out) { std::fputs(help_text().c_str(), out); }
+
+int tonebrook_close_standard_output(int status) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  int why = errno;
+  errno = 0;
+  const bool closed = std::fclose(stdout) == 0;
+  if (flushed && !closed) why = errno;
+  if ((flushed && closed) || status != kExitDone) return status;
+  std::fprintf(stderr, "tonebrook: cannot write standard output: %s\n", std::strerror(why != 0 ? why : EIO));
+  return kExitFailed;
+}

@@ -114,10 +114,23 @@ long tonebrook_parse_rate(const char* text);
 // Handles the command lines that end the program before the runtime
 // starts: a usage error (the reason and the usage on standard error,
 // returns 2), --help and --version (on standard output, returns 0), and
-// the tools (runs them and returns their exit status). Returns -1 for the
+// the tools (runs them and returns their exit status). Before a tool runs,
+// the files it names are compared: an output that is the tune file or the
+// other output (the same device and inode where they exist, the same
+// resolved path where they do not), or one written straight into where
+// standard error goes, is a usage error. The tools catch the signals that
+// end them (tonebrook_catch_signals) and stop at the first. Returns -1 for the
 // live player's command line, after printing the usage on standard error
 // when it names no FILE (the player then runs without a tune).
 int tonebrook_early_exit(int argc, char** argv);
 
 // Writes the whole help: the usage, then every option of the table.
 void tonebrook_print_help(std::FILE* out);
+
+// Ends the use of standard output after the last write of a command line
+// that tonebrook_early_exit handled: flushes and closes it. A write that
+// failed there (a full disk, a closed descriptor, a reader gone) makes a
+// `status` of 0 a failure: "tonebrook: cannot write standard output:
+// <reason>" on standard error, and 1 is returned. Any other status (whose
+// failure was said already) is returned as it is. Call it once, at exit.
+int tonebrook_close_standard_output(int status);

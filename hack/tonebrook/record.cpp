@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "framework/core/escape.h"
 #include "framework/core/kel_assert.h"
 #include "framework/core/log.h"
 #include "framework/platforms/sdl/wrapper_music.h"
@@ -105,6 +106,9 @@ void RecordRing::drain_last(const SOUND& sound, const SILENCE& silence) {
 // The recording
 
 namespace {
+
+// A file name as the log shows it: no byte of it reaches the terminal raw.
+std::string shown(const std::string& path) { return kel_escape_name(path.c_str()); }
 
 // Seconds of sound the ring holds: the time the writer may fall behind
 // (a disk that stalls) before a buffer is dropped.
@@ -234,14 +238,15 @@ bool Recording::start(const char* tune_file, std::string* error) {
     return false;
   }
   kel_log_line("recording to '%s', and what is played when to '%s'; at the quit they become '%s' and '%s'",
-               wav_part_.c_str(), edits_part_.c_str(), wav_path_.c_str(), edits_path_.c_str());
+               shown(wav_part_).c_str(), shown(edits_part_).c_str(), shown(wav_path_).c_str(),
+               shown(edits_path_).c_str());
   return true;
 }
 
 void Recording::stop_sound(const std::string& why) {
   kel_log_line("the recording stopped at %.2f s: %s; the music plays on, '%s' keeps what was recorded, and '%s' goes "
                "on with what is played",
-               seconds(header_frames_), why.c_str(), wav_part_.c_str(), edits_part_.c_str());
+               seconds(header_frames_), why.c_str(), shown(wav_part_).c_str(), shown(edits_part_).c_str());
   // The header stays as it was last written: it counts only frames that
   // reached the file.
   std::fclose(wav_);
@@ -301,7 +306,7 @@ void Recording::bring_header_up_to_date() {
 void Recording::write_line(const std::string& text) {
   if (!edits_) return;
   if (std::fputs(text.c_str(), edits_) >= 0 && std::fputc('\n', edits_) != EOF && std::fflush(edits_) == 0) return;
-  kel_log_line("the edits stopped: cannot write '%s': %s; the music plays on", edits_part_.c_str(),
+  kel_log_line("the edits stopped: cannot write '%s': %s; the music plays on", shown(edits_part_).c_str(),
                reason().c_str());
   std::fclose(edits_);
   edits_ = nullptr;
@@ -363,25 +368,25 @@ bool Recording::finish() {
   if (ring_.buffer_size_changed())
     kel_log_line("the sound device changed its buffer size while recording, so a replay of '%s' may differ from "
                  "the recording",
-                 edits_part_.c_str());
+                 shown(edits_part_).c_str());
   if (silent_frames_ > 0)
     kel_log_line("in all %.3f s of the recording are silence where it fell behind", seconds(silent_frames_));
   if (!whole) {
     kel_log_line("the recording is not whole: '%s' and '%s' stay as they are, and '%s' was not replaced",
-                 wav_part_.c_str(), edits_part_.c_str(), wav_path_.c_str());
+                 shown(wav_part_).c_str(), shown(edits_part_).c_str(), shown(wav_path_).c_str());
     return false;
   }
   if (std::rename(wav_part_.c_str(), wav_path_.c_str()) != 0) {
-    kel_log_line("cannot put '%s' in place as '%s': %s", wav_part_.c_str(), wav_path_.c_str(), reason().c_str());
+    kel_log_line("cannot put '%s' in place as '%s': %s", shown(wav_part_).c_str(), shown(wav_path_).c_str(), reason().c_str());
     return false;
   }
   if (std::rename(edits_part_.c_str(), edits_path_.c_str()) != 0) {
-    kel_log_line("cannot put '%s' in place as '%s': %s", edits_part_.c_str(), edits_path_.c_str(),
+    kel_log_line("cannot put '%s' in place as '%s': %s", shown(edits_part_).c_str(), shown(edits_path_).c_str(),
                  reason().c_str());
     return false;
   }
   kel_log_line("recorded %.2f s to '%s', and what was played when to '%s'", seconds(ring_.drained()),
-               wav_path_.c_str(), edits_path_.c_str());
+               shown(wav_path_).c_str(), shown(edits_path_).c_str());
   return true;
 }
 

@@ -96,11 +96,15 @@ bool WavWriter::fail(const char* what) {
   return false;
 }
 
-bool WavWriter::open(const std::string& path, unsigned rate) {
-  rate_ = rate;
+bool WavWriter::open(const std::string& path, unsigned rate, uint64_t frames) {
+  announced_ = frames;
   frames_ = 0;
   if (!out_.open(path)) return false;
-  const auto header = wav_header(rate_, 0);
+  if (frames > kWavMaxFrames) {
+    out_.fail("too long for a WAV file");
+    return false;
+  }
+  const auto header = wav_header(rate, frames);
   if (std::fwrite(header.data(), 1, header.size(), out_.get()) != header.size()) return fail("cannot write");
   return true;
 }
@@ -108,8 +112,8 @@ bool WavWriter::open(const std::string& path, unsigned rate) {
 bool WavWriter::write(const int16_t* stereo, std::size_t frames) {
   std::FILE* f = out_.get();
   if (!f) return false;
-  if (frames > kWavMaxFrames - frames_) {
-    out_.fail("too long for a WAV file");
+  if (frames > announced_ - frames_) {
+    out_.fail("more frames than the header announces");
     return false;
   }
   const std::size_t samples = frames * 2;
@@ -133,11 +137,11 @@ bool WavWriter::write(const int16_t* stereo, std::size_t frames) {
 }
 
 bool WavWriter::commit() {
-  std::FILE* f = out_.get();
-  if (!f) return false;
-  const auto header = wav_header(rate_, frames_);
-  if (std::fseek(f, 0, SEEK_SET) != 0) return fail("cannot write");
-  if (std::fwrite(header.data(), 1, header.size(), f) != header.size()) return fail("cannot write");
+  if (!out_.get()) return false;
+  if (frames_ != announced_) {
+    out_.fail("fewer frames than the header announces");
+    return false;
+  }
   return out_.commit();
 }
 

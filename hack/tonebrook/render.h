@@ -56,20 +56,26 @@ constexpr uint64_t kWavMaxFrames = (uint64_t{0xFFFFFFFF} - 36) / 4;
 // (at most kWavMaxFrames) at `rate` Hz, little-endian as the format wants.
 std::array<unsigned char, 44> wav_header(unsigned rate, uint64_t frames);
 
-// A 16-bit stereo PCM WAV file, written beside its final path and put in
-// place only when it is complete (ReplacingFile): an existing file is
-// replaced only by a whole new one, and a writer destroyed before its
-// commit leaves nothing behind.
+// A 16-bit stereo PCM WAV file of a length known in advance, written to an
+// OutputFile: beside its final path and put in place only when complete
+// (an existing file is replaced only by a whole new one, and a writer
+// destroyed before its commit leaves nothing behind), or straight into a
+// device, a FIFO, a socket or standard output. The header carries the
+// final sizes from the start, so the file is written front to back and
+// never seeks: a pipe takes it as well as a file.
 class WavWriter {
  public:
-  // Starts the file for `path` at `rate` Hz. Returns false, with the reason
-  // in error(), when the folder cannot take a new file.
-  bool open(const std::string& path, unsigned rate);
+  // Starts the output for `path` ("-": standard output) at `rate` Hz, with
+  // a header for `frames` frames (at most kWavMaxFrames). Returns false,
+  // with the reason in error(), when the output cannot be opened or
+  // written.
+  bool open(const std::string& path, unsigned rate, uint64_t frames);
   // Appends frames. Returns false, with the reason in error(), when the
-  // file cannot take them or would grow past kWavMaxFrames.
+  // output cannot take them or they go past the frames announced.
   bool write(const int16_t* stereo, std::size_t frames);
-  // Writes the sizes into the header, closes the file and puts it in place.
-  // Returns false, with the reason in error(), when any of that fails.
+  // Makes the output whole (OutputFile::commit) once every frame announced
+  // is written. Returns false, with the reason in error(), when any of that
+  // fails.
   bool commit();
 
   const std::string& error() const { return out_.error(); }
@@ -78,8 +84,8 @@ class WavWriter {
  private:
   bool fail(const char* what);
 
-  ReplacingFile out_;
-  unsigned rate_ = 0;
+  OutputFile out_;
+  uint64_t announced_ = 0;
   uint64_t frames_ = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 
+#include "framework/core/escape.h"
 #include "framework/core/kel_assert.h"
 #include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
@@ -238,7 +239,7 @@ bool recorded_frames(const std::string& path, unsigned rate, uint64_t* frames) {
 }
 
 int refuse(const char* path, const std::string& why) {
-  std::fprintf(stderr, "tonebrook: '%s', %s\n", path, why.c_str());
+  std::fprintf(stderr, "tonebrook: '%s', %s\n", kel_escape_name(path).c_str(), why.c_str());
   return kExitFailed;
 }
 
@@ -396,7 +397,7 @@ int replay_prepare(const COMMAND_LINE& line, RENDER_JOB* job) {
   const char* path = line.replay_path;
   std::string text, error;
   if (!read_file(path, &text, &error)) {
-    std::fprintf(stderr, "tonebrook: cannot read '%s': %s\n", path, error.c_str());
+    std::fprintf(stderr, "tonebrook: cannot read '%s': %s\n", kel_escape_name(path).c_str(), error.c_str());
     return kExitFailed;
   }
   auto performance = std::make_shared<PERFORMANCE>();
@@ -414,7 +415,7 @@ int replay_prepare(const COMMAND_LINE& line, RENDER_JOB* job) {
       return refuse(path, "has no end (the recording was cut short), and no recording beside it tells how long it "
                           "was: give --seconds");
     std::fprintf(stderr, "tonebrook: '%s' has no end (the recording was cut short): rendering the %.2f s that '%s' holds\n",
-                 path, static_cast<double>(frames) / rate, beside.c_str());
+                 kel_escape_name(path).c_str(), static_cast<double>(frames) / rate, kel_escape_name(beside.c_str()).c_str());
   }
   if (frames == 0 && line.seconds_given) {
     std::fprintf(stderr, "tonebrook: --seconds %g is less than one sample at %u Hz\n", line.seconds, performance->rate);

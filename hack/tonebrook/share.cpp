@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "framework/core/escape.h"
 #include "framework/core/log.h"
 #include "framework/core/util.h"
 #include "keltoolkit/skreelplayer/skreel.h"
@@ -52,31 +54,44 @@ void report_cut_program(const char* url) {
     kel_log("the tune has %d instructions: only the first %d play\n", count, kPlayedInstructions);
 }
 
-bool is_number(const std::string& token) {
-  return !token.empty() && token.find_first_not_of("0123456789") == std::string::npos;
+// The instructions of the code part of `url`, all of them (the player
+// decodes the first 256).
+int count_instructions(const char* url) {
+  const char* code = std::strchr(skip_prefix(url), '!');
+  if (code == nullptr) return 0;
+  // Each instruction takes at least one character.
+  std::vector<SKREELCODE> scratch(std::strlen(code) + 1);
+  return skreel_decode_code_block(code, scratch.data(), static_cast<int>(scratch.size()));
 }
 
-// The listing with "NOP" between numbers that follow each other: the
-// engine's listing lets them run together, and read back they would make
-// one number of them (the URL text keeps them apart with '.').
-std::string numbers_kept_apart(const char* listing) {
-  std::string out, token;
+// The listing of the first `count` instructions of `code`, each followed by
+// a space, with "NOP" between numbers that follow each other (read back,
+// they would make one number; the URL text keeps them apart with '.'), as
+// long as it fits in kTuneTextLimit characters: what the player reads of a
+// tune file. Sets `listed` to the instructions it holds. False when an
+// instruction has no name.
+bool list_program(const SKREELCODEARRAY& code, int count, std::string* listing, int* listed) {
+  listing->clear();
+  *listed = 0;
   bool after_number = false;
-  for (const char* p = listing;; ++p) {
-    if (*p != ' ' && *p != '\0') {
-      token.push_back(*p);
-      continue;
+  for (int i = 0; i < count; ++i) {
+    const SKREELCODE& ins = code.op[static_cast<std::size_t>(i)];
+    const bool number = ins.id == OP_PUSH_INT;
+    std::string element;
+    if (number) {
+      element = (after_number ? "NOP " : "") + std::to_string(ins.val);
+    } else {
+      const OP_INFO* row = op_lookup_id(ins.id);
+      if (row == nullptr || row->name == nullptr) return false;
+      element = row->name;
     }
-    if (!token.empty()) {
-      const bool number = is_number(token);
-      if (number && after_number) out += "NOP ";
-      out += token;
-      out.push_back(' ');
-      after_number = number;
-      token.clear();
-    }
-    if (*p == '\0') return out;
+    element.push_back(' ');
+    if (listing->size() + element.size() > kTuneTextLimit) break;
+    *listing += element;
+    ++*listed;
+    after_number = number;
   }
+  return true;
 }
 
 }  // namespace
@@ -104,7 +119,8 @@ bool tune_is_c(const char* path) { return path && std::string_view(path).ends_wi
 const char* tune_compile(const char* text, const char* path, unsigned* rate) {
   const char* tune = skip_byte_order_mark(text);
   const bool c = tune_is_c(path);
-  const char* shown_path = path ? path : "";
+  const std::string shown = path ? kel_escape_name(path) : "";
+  const char* shown_path = shown.c_str();
   last_error.clear();
   SKREEL_TUNE_RATE named{};
   if (!skreel_tune_rate(tune, c ? SKREEL_SYNTAX_C : SKREEL_SYNTAX_PROGRAM, &named)) {
@@ -144,11 +160,12 @@ const char* tune_compile_error() { return last_error.c_str(); }
 int share_url(const char* path, std::FILE* out) {
   std::string text, error;
   bool cut = false;
+  const std::string name = kel_escape_name(path);
   if (!tune_read(path, &text, &cut, &error)) {
-    std::fprintf(stderr, "tonebrook: cannot read '%s': %s\n", path, error.c_str());
+    std::fprintf(stderr, "tonebrook: cannot read '%s': %s\n", name.c_str(), error.c_str());
     return 1;
   }
-  if (cut) std::fprintf(stderr, "tonebrook: only the first %zu bytes of '%s' are used\n", kTuneTextLimit, path);
+  if (cut) std::fprintf(stderr, "tonebrook: only the first %zu bytes of '%s' are used\n", kTuneTextLimit, name.c_str());
   unsigned rate = SKREEL_DEFAULT_TUNE_RATE;
   const char* url = tune_compile(text.c_str(), path, &rate);
   if (!url) return 1;
@@ -158,19 +175,28 @@ int share_url(const char* path, std::FILE* out) {
                  "so say it beside the text when you share it\n",
                  rate);
   std::fprintf(out, "%s\n", url);
-  return std::fflush(out) == 0 ? 0 : 1;
+  return 0;
 }
 
 int share_text(const char* url, std::FILE* out) {
-  const char* listing = skreel_decode_url_to_text(url);
+  static SKREELCODEARRAY code;
+  const int count = skreel_decode_url_to_array(url, &code);
   kel_log_flush_deferred();
-  if (!listing) {
+  std::string listing;
+  int listed = 0;
+  if (count <= 0 || !list_program(code, count, &listing, &listed) || listed == 0) {
     std::fprintf(stderr,
                  "tonebrook: '%s' holds no tune with a listing (a name, '!' and at least one "
                  "operation that has a name are needed)\n",
-                 url);
+                 kel_escape_name(url).c_str());
     return 1;
   }
-  std::fprintf(out, "%s\n", numbers_kept_apart(listing).c_str());
-  return std::fflush(out) == 0 ? 0 : 1;
+  const int total = count_instructions(url);
+  if (listed < total)
+    std::fprintf(stderr, "tonebrook: the tune has %d instructions: the listing holds only the first %d, %s\n", total,
+                 listed,
+                 listed < count ? "as many as fit in the 1023 bytes the player reads of a tune file"
+                                : "as only the first 256 play");
+  std::fprintf(out, "%s\n", listing.c_str());
+  return 0;
 }

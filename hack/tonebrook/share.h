@@ -46,11 +46,17 @@ const char* tune_compile_error();
 
 // `tonebrook --url FILE`: writes the tune's URL text and a newline to
 // `out`. Returns the exit status: 0, or 1 (with a message on standard
-// error, or the encoder's) when the file cannot be read or does not compile.
+// error, or the encoder's) when the file cannot be read or does not
+// compile. Whether `out` took the text is the caller's to check.
 int share_url(const char* path, std::FILE* out);
 
 // `tonebrook --text URL`: writes the readable listing of `url` and a
 // newline to `out`, with "NOP" between numbers that follow each other so
-// that the text compiles back to the same URL text. Returns the exit status: 0, or 1 with a message on
-// standard error when the text holds no tune that has a listing.
+// that the text compiles back to the same URL text. The listing is a tune
+// file: it holds the instructions that play (the first 256) as far as they
+// fit in the kTuneTextLimit bytes the player reads, and says so on
+// standard error when that is not the whole program. Returns the exit
+// status: 0, or 1 with a message on standard error when the text holds no
+// tune that has a listing. Whether `out` took the text is the caller's to
+// check.
 int share_text(const char* url, std::FILE* out);

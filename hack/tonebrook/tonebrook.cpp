@@ -1,7 +1,6 @@
 #include "hack/tonebrook/tonebrook.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "framework/core/escape.h"
 #include "framework/core/kel.h"
 #include "framework/core/log.h"
 #include "framework/core/util.h"
@@ -103,29 +103,7 @@ ssize_t read_up_to(int fd, char* buf, std::size_t len) {
   return static_cast<ssize_t>(got);
 }
 
-// The handler of SIGINT and SIGTERM. Everything it calls is safe in a
-// signal handler: kel_quit stores an atomic word.
-void on_quit_signal(int) {
-  const int saved = errno;
-  kel_quit();
-  errno = saved;
-}
-
 }  // namespace
-
-void tonebrook_quit_on_signals() {
-  for (const int sig : {SIGINT, SIGTERM}) {
-    struct sigaction was {};
-    if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
-    struct sigaction quit {};
-    quit.sa_handler = on_quit_signal;
-    sigemptyset(&quit.sa_mask);
-    // Once only: should the shut-down ever hang, a second Ctrl-C ends the
-    // process at once.
-    quit.sa_flags = static_cast<int>(SA_RESTART | SA_RESETHAND);
-    sigaction(sig, &quit, nullptr);
-  }
-}
 
 void tonebrook_prefer_dummy_video() {
   // Without a window of its own to open, SDL would otherwise pick a text-mode
@@ -143,13 +121,15 @@ int app_init(int argc, char** argv) {
   }
   music_file = line.tune_file;
   if (line.rate_refused)
-    std::fprintf(stderr, "tonebrook: a rate of %s Hz is outside %u to %u; using %u Hz\n", line.rate_refused,
+    std::fprintf(stderr, "tonebrook: a rate of %s Hz is outside %u to %u; using %u Hz\n",
+                 kel_escape_name(line.rate_refused).c_str(),
                  TONEBROOK_LOWEST_RATE, TONEBROOK_HIGHEST_RATE, line.rate);
   kel_set_logic_rate(60);
-  kel_log("music_file: '%s' rate: %u\n", music_file ? music_file : "(null)", line.rate);
+  kel_log("music_file: '%s' rate: %u\n", kel_escape_name(music_file).c_str(), line.rate);
   // Before the stream opens, so that the recording starts with its first buffer.
   if (line.record_path && !record_start(line.record_path, line.rate, music_file, &error)) {
-    std::fprintf(stderr, "tonebrook: cannot record to '%s': %s\n", line.record_path, error.c_str());
+    std::fprintf(stderr, "tonebrook: cannot record to '%s': %s\n", kel_escape_name(line.record_path).c_str(),
+                 error.c_str());
     return -1;
   }
   setup_audio(line.rate);
@@ -198,11 +178,15 @@ void game_reload_changed_music() {
 
 const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsigned len) {
   if (file == nullptr || last == nullptr || buf == nullptr || len == 0) return nullptr;
+  // The path as the lines show it: no control character of it reaches the
+  // terminal, and a new line in it cannot forge a line of the log.
+  const std::string shown = kel_escape_name(file);
+  const char* name = shown.c_str();
   struct stat st;
   if (stat(file, &st) != 0) {
     // The tune that plays goes on; say so once for each new reason.
     const int reason = errno;
-    if (reason != last->missing) kel_log("cannot find '%s': %s\n", file, std::strerror(reason));
+    if (reason != last->missing) kel_log("cannot find '%s': %s\n", name, std::strerror(reason));
     last->missing = reason;
     return nullptr;
   }
@@ -217,28 +201,28 @@ const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsig
   if (S_ISREG(st.st_mode)) {
     fd_number = open(file, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd_number < 0) {
-      kel_log("cannot open '%s': %s\n", file, std::strerror(errno));
+      kel_log("cannot open '%s': %s\n", name, std::strerror(errno));
       *last = stamp_of(st, *last);
       return nullptr;
     }
   }
   const UniqueFd fd(fd_number);
   if (fd && fstat(fd.get(), &st) != 0) {
-    kel_log("cannot read '%s': %s\n", file, std::strerror(errno));
+    kel_log("cannot read '%s': %s\n", name, std::strerror(errno));
     *last = stamp_of(st, *last);
     return nullptr;
   }
   const bool was_held_empty = last->held_empty != 0 && same_file_state(stamp_of(st, *last), *last);
   const FILE_STAMP now = stamp_of(st, *last);
   if (!S_ISREG(st.st_mode)) {
-    kel_log("cannot read '%s': it is %s, not a regular file\n", file, kind_of(st.st_mode));
+    kel_log("cannot read '%s': it is %s, not a regular file\n", name, kind_of(st.st_mode));
     *last = now;
     return nullptr;
   }
 
   const ssize_t got = read_up_to(fd.get(), buf, len - 1);
   if (got < 0) {
-    kel_log("cannot read '%s': %s\n", file, std::strerror(errno));
+    kel_log("cannot read '%s': %s\n", name, std::strerror(errno));
     *last = now;
     return nullptr;
   }
@@ -255,8 +239,8 @@ const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsig
     last->held_empty = 1;
     return nullptr;
   }
-  kel_log("reloaded '%s' (%u vs %u) %d bytes\n", file, now.seconds, last->seconds, static_cast<int>(size));
-  if (longer) kel_log("'%s' is longer than %u bytes: only its first %u bytes are read\n", file, len - 1, len - 1);
+  kel_log("reloaded '%s' (%u vs %u) %d bytes\n", name, now.seconds, last->seconds, static_cast<int>(size));
+  if (longer) kel_log("'%s' is longer than %u bytes: only its first %u bytes are read\n", name, len - 1, len - 1);
   *last = now;
   last->loaded = 1;
   buf[size] = '\0';

@@ -31,14 +31,6 @@ extern STATE main_state;
 
 // Chooses SDL's dummy video driver unless the user has picked one.
 void tonebrook_prefer_dummy_video();
-// Makes SIGINT and SIGTERM raise the runtime's quit request, so that the
-// loop ends and shuts down cleanly whether or not SDL's video (which turns
-// an interrupt into its quit event) has started. A signal that the parent
-// process set to be ignored (a background job of a script) stays ignored.
-// Each handler acts once; a second signal of the same kind ends the process
-// as it would have without it. Call it once, before kel_init.
-void tonebrook_quit_on_signals();
-
 // Reads the live player's command line with the parser of options.h
 // (FILE and RATE; a command line that tonebrook_early_exit would have
 // refused is said on standard error and read as empty), sets the logic

@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <string_view>
 
+#include "framework/core/escape.h"
 #include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
 #include "keltoolkit/skreelplayer/player.h"
@@ -167,30 +169,27 @@ __attribute__((format(printf, 1, 2))) void encode_error(const char* fmt, ...) {
 // Program text comes from files that people share, so none of its bytes may
 // reach the terminal as a control character: an escape sequence in a tune
 // could retitle, clear or recolour it. The echo writes control characters
-// (every byte below 0x20 but new line and tab, and 0x7F) as "\x1b"; the
+// (every byte below 0x20 but new line and tab, 0x7F, and the C1 controls
+// 0x80 to 0x9F, raw or in UTF-8) as "\x1b" (kel_escape's echo form); the
 // NUL of the echo's stopping character stays a NUL byte. Messages that name
 // a token escape every byte outside printable ASCII, so that a byte-order
 // mark or a no-break space is visible there.
-constexpr bool is_control(unsigned char c) { return (c < 0x20 && c != '\n' && c != '\t') || c == 0x7F; }
 
 // Whether the echo has begun a line that it has not ended; a message is
 // then put on a line of its own.
 bool echo_line_open = false;
 
-void echo_char(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  std::FILE* out = kel_log_stream();
-  if (byte != 0 && is_control(byte)) {
-    std::fprintf(out, "\\x%02x", byte);
-  } else {
-    std::fputc(byte, out);
-  }
-  echo_line_open = c != '\n';
+// Echoes `length` bytes of the text, as one piece of the log.
+void echo(const char* bytes, std::size_t length) {
+  if (length == 0) return;
+  const std::string shown = kel_escape(std::string_view(bytes, length), KEL_ESCAPE::kEcho);
+  kel_log_write(shown.data(), shown.size());
+  echo_line_open = bytes[length - 1] != '\n';
 }
 
 // Ends the echo's open line before a message.
 void end_echo_line() {
-  if (echo_line_open) std::fputc('\n', kel_log_stream());
+  if (echo_line_open) kel_log_write("\n", 1);
   echo_line_open = false;
 }
 
@@ -198,17 +197,8 @@ void end_echo_line() {
 // token has at most 15 bytes, so the result (at most 60 and the NUL) fits.
 std::array<char, 64> escaped_token(const char* token) {
   std::array<char, 64> out{};
-  std::size_t used = 0;
-  for (const char* p = token; *p != '\0' && used + 5 <= out.size(); ++p) {
-    const auto byte = static_cast<unsigned char>(*p);
-    if (byte >= 0x20 && byte < 0x7F) {
-      out[used++] = *p;
-    } else {
-      std::snprintf(out.data() + used, out.size() - used, "\\x%02x", byte);
-      used += 4;
-    }
-  }
-  out[used] = '\0';
+  const std::string shown = kel_escape(token, KEL_ESCAPE::kAscii);
+  std::memcpy(out.data(), shown.data(), std::min(shown.size(), out.size() - 1));
   return out;
 }
 
@@ -554,13 +544,18 @@ int get_token(const char* in, char* out, unsigned len) {
   // the one that stopped the reading (white space or the terminating NUL). A
   // token cut at `len` characters has no stopping character; its last
   // character is consumed and dropped.
+  const int start = i;
+  bool stopped = false;
   while (stored < len) {
     const char c = in[i];
-    echo_char(c);
-    if (c == '\0' || is_space(c)) break;
+    if (c == '\0' || is_space(c)) {
+      stopped = true;
+      break;
+    }
     out[stored++] = c;
     ++i;
   }
+  echo(in + start, static_cast<std::size_t>(i - start) + (stopped ? 1 : 0));
   out[stored < len ? stored : len - 1] = '\0';
   return stored == 0 ? 0 : i;
 }

@@ -125,12 +125,13 @@ VAL32 pop(STACK* stack) noexcept;
 
 // Compiles readable program text into URL text "compiled!..." in the
 // encoder's own 1024-byte buffer (the same address every call, overwritten by
-// the next). Echoes the text it reads to the log's stream (standard output
-// unless kel_log_set_stream chose another) and prints
+// the next). Echoes the text it reads through the log (kel_log_write: to
+// standard output unless kel_log_set_stream chose another) and prints
 // "out: '<url>'". Returns null, with a message, for a token that is neither
 // an op name nor a number, for URL text that would not fit in 1023
 // characters, and for a null `text`. No byte of the text reaches standard
-// output as a control character: the echo shows them as "\x1b" (its NULs
+// output as a control character (C0, DEL, and the C1 controls raw or in
+// UTF-8): the echo shows them as "\x1b" (kel_escape's echo form; its NULs
 // stay NUL bytes), and a message that names a token shows every byte
 // outside printable ASCII that way. A message starts on a line of its own.
 const char* skreel_encode(const char* text);
@@ -161,8 +162,8 @@ int skip_comments(const char* in);
 int scan_past_delimiter(const char* in, char delimit);
 
 // Skips white space and reads one token of at most len - 1 characters into
-// `out`, echoing the characters it examines to the log's stream (control
-// characters escaped, as for skreel_encode). Returns the
+// `out`, echoing the characters it examines through the log as one piece
+// (control characters escaped, as for skreel_encode). Returns the
 // characters consumed (white space and token), 0 at the end of the text.
 int get_token(const char* in, char* out, unsigned len);
 

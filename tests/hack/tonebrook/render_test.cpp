@@ -63,16 +63,16 @@ TEST(WavWriter, TheHeaderDescribesTheSamplesAndAnOldFileGoesOnlyAtTheCommit) {
     std::ofstream(path) << "the old file";
     {
       WavWriter given_up;
-      ASSERT_TRUE(given_up.open(path, rate));
-      ASSERT_TRUE(given_up.write(samples.data(), 3));
-      // Too long for the header's sizes: refused before anything is written.
-      EXPECT_FALSE(given_up.write(samples.data(), static_cast<size_t>(kWavMaxFrames)));
+      ASSERT_TRUE(given_up.open(path, rate, 3));
+      ASSERT_TRUE(given_up.write(samples.data(), 2));
+      // More than the header announces: refused before anything is written.
+      EXPECT_FALSE(given_up.write(samples.data(), 2));
     }
     EXPECT_EQ(file_size(path), 12u);
     EXPECT_THAT(names_in(dir.path()), ElementsAre("out.wav"));
 
     WavWriter w;
-    ASSERT_TRUE(w.open(path, rate));
+    ASSERT_TRUE(w.open(path, rate, 3));
     ASSERT_TRUE(w.write(samples.data(), 2));
     ASSERT_TRUE(w.write(samples.data() + 4, 1));
     EXPECT_EQ(file_size(path), 12u);
@@ -88,7 +88,7 @@ TEST(WavWriter, TheHeaderDescribesTheSamplesAndAnOldFileGoesOnlyAtTheCommit) {
   // The new file has the mode of a file made the usual way.
   const mode_t was = umask(027);
   WavWriter w;
-  ASSERT_TRUE(w.open(path, 44100) && w.commit());
+  ASSERT_TRUE(w.open(path, 44100, 0) && w.commit());
   umask(was);
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);

@@ -1,5 +1,6 @@
 // The built player, run headless as a user runs it: start, reload on a
 // save, quit on an interrupt.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,11 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "support/app/process.h"
+#include "support/app/render_files.h"
 #include "support/wav_file.h"
 
 using ::testing::HasSubstr;
@@ -143,6 +148,102 @@ TEST_F(Player, HostileFilesNeitherStopItNorReachTheTerminal) {
   EXPECT_EQ(player.output().find('\x1b'), std::string::npos) << player.output();
   EXPECT_EQ(player.output().find('\x07'), std::string::npos);
   EXPECT_THAT(player.output(), HasSubstr("Bye! :)"));
+}
+
+// Every signal that ends the program ends it through the same clean path,
+// also when it comes twice at once (`timeout` sends it to the process and
+// to its group): the player says goodbye, a rendering removes what it
+// wrote.
+TEST_F(Player, EverySignalThatEndsItCleansUp) {
+  write("t\n");
+  const struct {
+    bool tool;
+    std::vector<int> signals;
+    bool second_after_quitting;  // the last one once the shut-down has begun
+  } cases[] = {
+      {false, {SIGHUP}, false},           {false, {SIGPIPE}, false},         {false, {SIGTERM, SIGTERM}, false},
+      {false, {SIGINT, SIGINT}, false},   {false, {SIGTERM, SIGTERM}, true}, {true, {SIGINT}, false},
+      {true, {SIGTERM, SIGTERM}, false},  {true, {SIGHUP}, false},           {true, {SIGPIPE}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.signals) + (c.tool ? " to a rendering" : " to the player") +
+                 (c.second_after_quitting ? ", the second after Quitting" : ""));
+    const std::string wav = dir_.file("out.wav");
+    PlayerProcess p(TONEBROOK_EXE, c.tool ? std::vector<std::string>{"--render", wav, "--rate", "8000", "--seconds",
+                                                                     "100000", tune_}
+                                          : std::vector<std::string>{tune_},
+                    {"SDL_AUDIODRIVER=dummy"});
+    if (c.tool) {
+      // Under way: the new file is there beside out.wav, and growing.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (names_in(dir_.path()).size() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      ASSERT_EQ(names_in(dir_.path()).size(), 2u);
+    } else {
+      ASSERT_TRUE(p.wait_for("reloaded '")) << p.output();
+    }
+    for (size_t i = 0; i < c.signals.size(); ++i) {
+      if (i > 0 && c.second_after_quitting) {
+        ASSERT_TRUE(p.wait_for("Quitting..."));
+      }
+      p.send_signal(c.signals[i]);
+    }
+    EXPECT_EQ(p.wait(), c.tool ? 1 : 0) << p.errors();
+    if (c.tool) {
+      EXPECT_THAT(p.errors(), HasSubstr("tonebrook: interrupted; no file was written or replaced"));
+      EXPECT_THAT(names_in(dir_.path()), ::testing::ElementsAre("tune.txt"));
+    } else {
+      EXPECT_EQ(log_messages(p.output()).back(), "Bye! :)");
+    }
+  }
+}
+
+// A standard output that nobody reads (a full pipe) holds back the log
+// only: saves are still seen, the last one is heard, and a termination
+// request ends the player at once.
+TEST_F(Player, AStandardOutputNobodyReadsNeverHoldsItUp) {
+  const std::string fifo = dir_.file("out.fifo"), raw = dir_.file("stream.raw");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  const int filler = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(filler, 0);
+  fcntl(filler, F_SETPIPE_SZ, 4096);
+  const std::string block(4096, 'x');
+  while (::write(filler, block.data(), block.size()) > 0) {
+  }
+  write("t wobble\n");
+  PlayerProcess player("/bin/sh", {"-c", "exec \"$TB\" \"$TUNE\" > \"$FIFO\""},
+                       {"TB=" TONEBROOK_EXE, "TUNE=" + tune_, "FIFO=" + fifo, "SDL_AUDIODRIVER=disk",
+                        "SDL_DISKAUDIOFILE=" + raw, "SDL_DISKAUDIODELAY=10"});
+  auto sound_until = [&](const std::function<bool(const std::vector<int16_t>&)>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (done(read_s16le(raw))) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  };
+  // Many saves, each with a long echo and a message, all silent.
+  for (int i = 0; i < 6; ++i) {
+    std::string text;
+    for (int k = 0; k < 300; ++k) text += "t ";
+    write(text + "wobble" + std::to_string(i) + "\n");
+    const size_t heard = read_s16le(raw).size();
+    ASSERT_TRUE(sound_until([&](const std::vector<int16_t>& s) { return s.size() >= heard + 40 * 2048; }));
+  }
+  write("t 3 *\n");
+  ASSERT_TRUE(sound_until([](const std::vector<int16_t>& s) {
+    return std::any_of(s.begin(), s.end(), [](int16_t v) { return v != 0; });
+  })) << "the last save was never heard";
+
+  const auto asked = std::chrono::steady_clock::now();
+  player.send_signal(SIGTERM);
+  EXPECT_EQ(player.wait(std::chrono::seconds(5)), 0) << player.errors();
+  const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+  EXPECT_LT(took, 5.0);
+  std::printf("quit %.3f s after SIGTERM with standard output stalled\n", took);
+  close(filler);
+  close(reader);
 }
 
 TEST_F(Player, WithoutAFileItSaysHowToUseItAndKeepsRunning) {

@@ -8,7 +8,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <signal.h>
 
 #include <chrono>
 #include <cstdio>
@@ -334,29 +333,6 @@ TEST_F(AppInit, TheFileIsLookedAtEvery16thTick) {
   EXPECT_THAT(out.take(), HasSubstr("reloaded '"));
   music_file = nullptr;
   unlink(path);
-}
-
-TEST(QuitSignals, SigintAndSigtermRaiseTheQuitRequest) {
-  tonebrook_quit_on_signals();
-  ASSERT_EQ(kel_is_quit(), 0);
-  raise(SIGTERM);
-  EXPECT_EQ(kel_is_quit(), 1);
-  raise(SIGINT);  // still alive
-  EXPECT_EQ(kel_is_quit(), 1);
-  // A second one would end the process: a hung shut-down can be stopped.
-  for (const int sig : {SIGINT, SIGTERM}) {
-    struct sigaction now {};
-    ASSERT_EQ(sigaction(sig, nullptr, &now), 0);
-    EXPECT_EQ(now.sa_handler, SIG_DFL) << sig;
-  }
-}
-
-TEST(QuitSignals, ASignalTheParentIgnoresStaysIgnored) {
-  signal(SIGINT, SIG_IGN);
-  tonebrook_quit_on_signals();
-  raise(SIGINT);
-  EXPECT_EQ(kel_is_quit(), 0);
-  signal(SIGINT, SIG_DFL);
 }
 
 TEST(AppInitWithoutSound, SaysThatNothingWillBeHeardAndGoesOn) {
