@@ -165,6 +165,7 @@ constexpr bool is_control(unsigned char c) { return (c < 0x20 && c != '\n' && c 
 bool echo_line_open = false;
 
 void echo_char(char c) {
+  if (kel_log_quiet()) return;  // the echo is informational
   const auto byte = static_cast<unsigned char>(c);
   std::FILE* out = kel_log_stream();
   if (byte != 0 && is_control(byte)) {
@@ -316,7 +317,7 @@ int skreel_decode_code_block(const char* buf, SKREELCODE* code, int maxlen) noex
 
 int skreel_decode_url_to_array(const char* buf, SKREELCODEARRAY* code) noexcept {
   if (!buf) {
-    kel_log_line("START DECODE ERROR!");
+    kel_log_notice("START DECODE ERROR!\n");
     return -2;
   }
   const char* p = skip_prefix(buf);
@@ -326,23 +327,23 @@ int skreel_decode_url_to_array(const char* buf, SKREELCODEARRAY* code) noexcept 
   } else {
     const int length = skreel_decode_name(p, name.data());
     if (length < 0) {
-      kel_log_line("NAME DECODE ERROR!");
+      kel_log_notice("NAME DECODE ERROR!\n");
       return -1;
     }
     p += length;
   }
   if (*p != '!') {
-    kel_log_line("START DECODE ERROR!");
+    kel_log_notice("START DECODE ERROR!\n");
     return -2;
   }
   if (!code) {
-    kel_log("CODE DECODE ERROR! %d\n", -1);
+    kel_log_notice("CODE DECODE ERROR! %d\n", -1);
     return -1;
   }
   *code = SKREELCODEARRAY{};
   const int ret = skreel_decode_code_block(p, code->op.data(), kMaxInstructions);
   if (ret < 0) {
-    kel_log("CODE DECODE ERROR! %d\n", ret);
+    kel_log_notice("CODE DECODE ERROR! %d\n", ret);
     return ret;
   }
   code->count = static_cast<uint16_t>(ret);
@@ -576,7 +577,7 @@ const char* skreel_encode(const char* text) {
   encode_error_offset = -1;
   echo_line_open = false;
   if (!text) {
-    kel_log_line("?NO TEXT TO ENCODE");
+    kel_log_notice("?NO TEXT TO ENCODE\n");
     encode_error_offset = 0;
     return nullptr;
   }
@@ -604,14 +605,14 @@ const char* skreel_encode(const char* text) {
       std::snprintf(element.data(), element.size(), "%X", value);
     } else {
       end_echo_line();
-      kel_log("?UNKNOWN SYMBOL: '%s'\n", escaped_token(token.data()).data());
+      kel_log_notice("?UNKNOWN SYMBOL: '%s'\n", escaped_token(token.data()).data());
       encode_error_offset = static_cast<int>(token_start - text);
       return nullptr;
     }
     const std::size_t length = std::strlen(element.data());
     if (used + length > kMaxTextLength) {
       end_echo_line();
-      kel_log("?CODE TOO LONG: '%s' would take the URL text past %zu characters\n",
+      kel_log_notice("?CODE TOO LONG: '%s' would take the URL text past %zu characters\n",
               escaped_token(token.data()).data(), kMaxTextLength);
       encode_error_offset = static_cast<int>(token_start - text);
       return nullptr;
@@ -627,6 +628,11 @@ const char* skreel_encode(const char* text) {
 }
 
 int skreel_encode_error_offset(void) { return encode_error_offset; }
+
+int skreel_token_number(const char* token, unsigned* val) {
+  if (!token || !val) return 0;
+  return token_number(token, val) ? 1 : 0;
+}
 
 const char* skreel_decode_url_to_text(const char* url) {
   listing_out[0] = '\0';
@@ -649,7 +655,7 @@ const char* skreel_decode_url_to_text(const char* url) {
     }
     const std::size_t length = std::strlen(element.data());
     if (used + length > kMaxTextLength) {
-      kel_log("?LISTING TOO LONG: opcode %d of %d does not fit in %zu characters\n", i + 1, count,
+      kel_log_notice("?LISTING TOO LONG: opcode %d of %d does not fit in %zu characters\n", i + 1, count,
               kMaxTextLength);
       listing_out[0] = '\0';
       return nullptr;

@@ -58,7 +58,7 @@ void start_sdl() {
   if (SDL_Init(kSubsystems) == 0) return;
   // One subsystem that cannot start (typically the sound device) must not
   // take the clock, the events and the joystick down with it.
-  kel_log("SDL_Init: %s\n", SDL_GetError());
+  kel_log_notice("SDL_Init: %s\n", SDL_GetError());
   for (Uint32 subsystem : {Uint32{SDL_INIT_VIDEO}, Uint32{SDL_INIT_JOYSTICK}, Uint32{SDL_INIT_AUDIO}})
     if (SDL_WasInit(subsystem) == 0) SDL_InitSubSystem(subsystem);
 }
