@@ -7,24 +7,17 @@
 
 #include "framework/core/log.h"
 #include "framework/core/util.h"
+#include "hack/tonebrook/tune_check.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "keltoolkit/skreelplayer/skreel_c.h"
 
 namespace {
 
-// Line and column (both from 1, columns in bytes) of byte `offset`.
+// Says where byte `offset` of the text stands.
 void report_position(const char* text, int offset, const char* path) {
   if (offset < 0) return;
-  int line = 1, column = 1;
-  for (int i = 0; i < offset && text[i] != '\0'; ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  kel_log("at line %d, column %d of '%s'\n", line, column, path ? path : "");
+  const TUNE_PLACE place = tune_place(text, offset);
+  kel_log_notice("at line %d, column %d of '%s'\n", place.line, place.column, path ? path : "");
 }
 
 // Editors on other systems start a UTF-8 file with a byte-order mark.
@@ -45,7 +38,7 @@ void report_cut_program(const char* url) {
   if (code == nullptr) return;
   const int count = skreel_decode_code_block(code, scratch.data(), static_cast<int>(scratch.size()));
   if (count > kPlayedInstructions)
-    kel_log("the tune has %d instructions: only the first %d play\n", count, kPlayedInstructions);
+    kel_log_notice("the tune has %d instructions: only the first %d play\n", count, kPlayedInstructions);
 }
 
 bool is_number(const std::string& token) {
@@ -102,7 +95,7 @@ const char* tune_compile(const char* text, const char* path, unsigned* rate) {
   const bool c = tune_is_c(path);
   SKREEL_TUNE_RATE named{};
   if (!skreel_tune_rate(tune, c ? SKREEL_SYNTAX_C : SKREEL_SYNTAX_PROGRAM, &named)) {
-    kel_log("%s of '%s'\n", named.message.data(), path ? path : "");
+    kel_log_notice("%s of '%s'\n", named.message.data(), path ? path : "");
     return nullptr;
   }
   const char* url = nullptr;
@@ -112,12 +105,19 @@ const char* tune_compile(const char* text, const char* path, unsigned* rate) {
       url = compiled.url.data();
       kel_log("out: '%s'\n", url);
     } else {
-      kel_log("%s of '%s'\n", compiled.message.data(), path ? path : "");
+      kel_log_notice("%s of '%s'\n", compiled.message.data(), path ? path : "");
     }
   } else {
     url = skreel_encode(tune);
-    if (url) report_cut_program(url);
-    else report_position(tune, skreel_encode_error_offset(), path);
+    if (url) {
+      report_cut_program(url);
+      tune_warn(tune, path);
+    } else {
+      const int at = skreel_encode_error_offset();
+      report_position(tune, at, path);
+      if (tune_comment_ended_early(tune, at))
+        kel_log_notice("comments end at the first ')' and do not nest: a ')' inside a comment ends it there\n");
+    }
   }
   if (url && rate) *rate = named.rate;
   return url;
