@@ -53,8 +53,8 @@ bool save_png(const std::string& path, int w = kW, int h = kH) {
 }
 
 // Where the pictures' clock stands: the splash is shown at 0.5 s.
-uint32_t clock_ms = 0;
-uint32_t fixed_clock() { return clock_ms; }
+uint64_t clock_ms = 0;
+uint64_t fixed_clock() { return clock_ms; }
 void no_sleep(uint32_t) {}
 
 // A sheet of four 16 x 16 cells: a ball, a diamond, a ring and a small

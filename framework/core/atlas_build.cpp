@@ -18,6 +18,27 @@ namespace {
 std::array<ATLAS, ATLAS_COUNT> atlas_;
 std::array<SPRITE, SPRITE_TABLE_SIZE> sprites_;
 
+// The pixel buffer this module made for each record of the table, which the
+// record owns while it still holds it. Only that buffer, and the texture
+// uploaded from the record, are ever released: a record outside the table
+// (one on the stack, say) may hold garbage in fields never set, and its
+// buffers are its owner's.
+std::array<unsigned char*, ATLAS_COUNT> made_rgba{};
+
+// The slot of `record` in made_rgba, or null for a record outside the table.
+unsigned char** made_slot(const IMAGE* record) {
+  for (std::size_t i = 0; i < atlas_.size(); ++i)
+    if (&atlas_[i].image == record) return &made_rgba[i];
+  return nullptr;
+}
+
+// Whether `record` holds the buffer this module made for it (and so owns
+// it, and any texture uploaded from it).
+bool holds_made_buffer(const IMAGE* record) {
+  const unsigned char* const* slot = made_slot(record);
+  return slot != nullptr && *slot != nullptr && *slot == record->rgba;
+}
+
 // The one packer, and the atlas it belongs to.
 texture_atlas_t* packer = nullptr;
 const IMAGE* packer_owner = nullptr;
@@ -142,8 +163,10 @@ unsigned char* atlas_create_texture(IMAGE* atlas, int w, int h) {
   packer = texture_atlas_new(static_cast<uint32_t>(w), static_cast<uint32_t>(h), 4);
   packer_owner = atlas;
 
-  if (atlas->opengl_texture != 0) delete_texture(atlas->opengl_texture);
-  std::free(atlas->rgba);
+  if (holds_made_buffer(atlas)) {
+    if (atlas->opengl_texture != 0) delete_texture(atlas->opengl_texture);
+    std::free(atlas->rgba);
+  }
   const char* name = atlas->name;
   *atlas = IMAGE{};
   atlas->name = name;
@@ -152,6 +175,7 @@ unsigned char* atlas_create_texture(IMAGE* atlas, int w, int h) {
   const size_t texels = static_cast<size_t>(atlas->texture_w) * static_cast<size_t>(atlas->texture_h);
   atlas->rgba = static_cast<unsigned char*>(std::malloc(texels * 4));
   if (atlas->rgba == nullptr) kel_out_of_memory(__LINE__);
+  if (unsigned char** slot = made_slot(atlas)) *slot = atlas->rgba;
   for (size_t i = 0; i < texels; ++i) std::memcpy(atlas->rgba + 4 * i, &kMagenta, 4);
   kel_log("Created %dx%d texture for atlas named '%s'\n", atlas->texture_w, atlas->texture_h, name_of(atlas));
   return atlas->rgba;
@@ -370,7 +394,8 @@ int atlas_release_all() {
       kel_log("ATLAS %d freeing batch %d\n", i, b);
       std::free(a.batch[b].entry);
     }
-    std::free(a.image.rgba);
+    if (holds_made_buffer(&a.image)) std::free(a.image.rgba);
+    made_rgba[static_cast<size_t>(i)] = nullptr;
     a = ATLAS{};
   }
   delete_packer();

@@ -111,9 +111,12 @@ ATLAS* atlas_get_full(int index);
 
 // Starts building `atlas`: a new packer of w x h texels (0 for either means
 // 512 x 512) and a pixel buffer whose sides are the next powers of two,
-// filled with opaque magenta. The record's earlier pixel buffer is freed and
-// its texture deleted (through the texture deleter); the record must have
-// started zeroed, as the table's do. Logs "Created <w>x<h> texture for atlas
+// filled with opaque magenta. For a record of the table, the pixel buffer
+// that an earlier call made for it is freed and its texture deleted
+// (through the texture deleter) while the record still holds that buffer.
+// Nothing else is ever freed: a record outside the table may have fields
+// that were never set, and the buffers made for it are its owner's to free
+// (std::free). Logs "Created <w>x<h> texture for atlas
 // named '<name>'" ("[no name]" without a name). Returns the buffer, owned by
 // the record (valid until the record's next atlas_create_texture or
 // atlas_release_all). A side outside 3..8192 (after 0 has become 512) is
@@ -180,8 +183,8 @@ void atlas_end_building();
 
 // Releases everything the table holds: for each atlas its texture (through
 // the texture deleter), its batch storage (logging "ATLAS <i> freeing batch
-// <b>" for each) and its pixel buffer; then the packer; and clears the 16
-// records. Returns the number of textures deleted. The sprite table is left
+// <b>" for each) and the pixel buffer made for it; then the packer; and
+// clears the 16 records. Returns the number of textures deleted. The sprite table is left
 // as it is. atlas_exit calls it.
 int atlas_release_all();
 

@@ -25,8 +25,11 @@ int is_init_ = 0;
 unsigned logic_rate = 60;
 uint32_t time_ticks = 0;
 uint32_t logic_ticks = 0;
-// Read by the log prefix on the audio thread as well.
-std::atomic<double> start_seconds{0.0};
+// Platform seconds at the end of kel_init; negative while the runtime clock
+// has not started (before kel_init took it, and again after kel_exit). Read
+// by the log prefix on the audio thread as well.
+constexpr double kClockNotStarted = -1.0;
+std::atomic<double> start_seconds{kClockNotStarted};
 int fps_ = 0;
 int paused_ = 0;
 int render_disabled_ = 0;
@@ -196,6 +199,7 @@ void kel_exit() {
   kel_log_line("Bye! :)");
   // The audio thread has stopped: whatever it queued last goes out now.
   kel_log_flush_deferred();
+  start_seconds.store(kClockNotStarted);
 }
 
 void kel_set_before_exit(KEL_BEFORE_EXIT hook) { before_exit = hook; }
@@ -233,7 +237,10 @@ int kel_set_logic_rate(unsigned rate) {
   return 1;
 }
 
-double kel_seconds() { return wrapper_get_seconds() - start_seconds.load(); }
+double kel_seconds() {
+  const double start = start_seconds.load();
+  return start < 0 ? 0.0 : wrapper_get_seconds() - start;
+}
 
 float kel_lerp(float t, float start, float end) { return (1 - t) * start + t * end; }
 

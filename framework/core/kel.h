@@ -37,7 +37,8 @@ unsigned kel_logic_rate();
 // Sets the logic rate and re-bases the tick counters on the platform's tick
 // count at the new rate. Returns 1, or -1 when the platform refuses the rate.
 int kel_set_logic_rate(unsigned rate);
-// Seconds since the end of kel_init (platform seconds before). Any thread.
+// Seconds since the end of kel_init; 0 before it and after kel_exit, so
+// that the lines logged while the runtime starts read "0.00s". Any thread.
 double kel_seconds();
 // (1 - t) * start + t * end.
 float kel_lerp(float t, float start, float end);

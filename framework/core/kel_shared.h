@@ -63,12 +63,13 @@ void kel_set_clock(KEL_CLOCK_SECONDS seconds);
 double kel_clock_seconds();
 
 // Stand-ins for the platform's clock, so that a test can drive time by hand
-// without the platform: `ms` answers the milliseconds since start-up and
-// `delay` sleeps `ms` milliseconds. The platform reads both on every call
+// without the platform: `ms` answers the milliseconds since start-up (64
+// bits: the clock never wraps, so the loop and the log run on past 2^32 ms,
+// about 49.7 days) and `delay` sleeps `ms` milliseconds. The platform reads both on every call
 // and uses its own for each one that is null (the default). The functions
 // installed must be callable from any thread: the log prefix reads the
 // clock on the audio thread.
-using KEL_CLOCK_MS = uint32_t (*)();
+using KEL_CLOCK_MS = uint64_t (*)();
 using KEL_CLOCK_DELAY = void (*)(uint32_t ms);
 void kel_set_platform_clock(KEL_CLOCK_MS ms, KEL_CLOCK_DELAY delay);
 // The installed stand-ins; null where the platform's own is in use.

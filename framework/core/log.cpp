@@ -33,13 +33,16 @@ int format_prefix(char* out, std::size_t size) {
 
 // How a line is dressed: behind the prefix or bare, with a newline added or
 // ended by its text.
+// A notice is written even while the log is quiet.
 struct LineForm {
   bool prefix;
   bool add_newline;
+  bool notice = false;
 };
 constexpr LineForm kLogged{true, false};
 constexpr LineForm kLoggedLine{true, true};
 constexpr LineForm kBare{false, false};
+constexpr LineForm kNotice{true, false, true};
 
 // Formats the prefix (when the form has one) and the text into `out`;
 // returns the length that the whole line needs (it fits when below `size`),
@@ -262,7 +265,12 @@ void write_out(const char* text, std::size_t length) {
   std::fwrite(text, 1, length, current_stream());
 }
 
+// The quiet switch: while it is on, only notices are written.
+std::atomic<bool> quiet{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 void write_line(const char* fmt, va_list args, LineForm form) {
+  if (!form.notice && quiet.load(std::memory_order_relaxed)) return;
   if (deferred_thread) {
     queue_line(fmt, args, form);
     return;
@@ -419,3 +427,13 @@ bool kel_log_stop_writer(double stall_seconds, double most_seconds) {
 }
 
 void kel_log_trace(int line, const char* what) { kel_log("line %d: %s\n", line, what); }
+
+void kel_log_set_quiet(int on) { quiet.store(on != 0, std::memory_order_relaxed); }
+int kel_log_quiet() { return quiet.load(std::memory_order_relaxed) ? 1 : 0; }
+
+void kel_log_notice(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  write_line(fmt, args, kNotice);
+  va_end(args);
+}

@@ -80,6 +80,23 @@ void kel_log_write(const char* bytes, std::size_t length);
 // Prefix and the trace line "line <line>: <what>".
 void kel_log_trace(int line, const char* what);
 
+// The quiet switch, for a user who wants to see only what concerns them.
+// Every line is informational unless it is written as a notice: errors,
+// warnings, and what a user must see. While the log is quiet the
+// informational lines (all that kel_log, kel_vlog, kel_log_line,
+// kel_log_bare and kel_log_trace write) are left out, on every thread (a
+// deferred thread's before they are queued); notices go out as ever. Code
+// that writes beside the log through kel_log_stream (the encoder's echo)
+// leaves out its output while kel_log_quiet() is non-zero. The switch is one
+// atomic word: any thread may read it, the audio thread included. Off at
+// start.
+void kel_log_set_quiet(int quiet);
+int kel_log_quiet();
+
+// A notice: prefix, then the formatted text exactly as given; written
+// whether or not the log is quiet.
+void kel_log_notice(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
 // Marks the calling thread deferred (non-zero) or not (0); returns what it
 // was before.
 int kel_log_set_deferred(int deferred);

@@ -22,8 +22,6 @@ uint32_t colour_index = 0;
 uint32_t element_count = 0;
 bool overflow_logged = false;
 
-uint8_t colour_byte(double component) { return static_cast<uint8_t>(component * 255.0); }
-
 void move_and_point(TURTLE_FLOAT sideways, TURTLE_FLOAT forward) {
   turtle_trans(sideways, forward);
   poly_point();
@@ -51,7 +49,8 @@ void poly_point() {
   if (polylist.count >= POLY_MAX_POINTS) return;
   const uint32_t i = polylist.count++;
   polylist.point[i] = {static_cast<float>(turtle.x), static_cast<float>(turtle.y), static_cast<float>(turtle.z)};
-  polylist.colour[i] = {colour_byte(turtle.r), colour_byte(turtle.g), colour_byte(turtle.b), colour_byte(turtle.a)};
+  polylist.colour[i] = {turtle_colour_byte(turtle.r), turtle_colour_byte(turtle.g), turtle_colour_byte(turtle.b),
+                        turtle_colour_byte(turtle.a)};
 }
 
 void poly_plot() {

@@ -6,6 +6,7 @@
 // table is read-only afterwards and any thread may read it.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 constexpr int SINE_TABLE_SIZE = 8192;
@@ -22,9 +23,15 @@ void init_sine_table();
 // Index of the entry for an angle in degrees: degrees times 8192/360,
 // truncated toward zero, low 13 bits (negative angles wrap to the top:
 // -1 degree gives 8170). 90, 180, 270 and 360 land exactly on 2048, 4096,
-// 6144 and 0.
+// 6144 and 0. Angles grow without bound (a heading turned every frame, a
+// clock times a speed), so the truncated steps are reduced modulo the table
+// before they become an integer: exact for every angle, and the same index
+// as the plain conversion wherever that is defined. An angle that is not a
+// number, or infinite, gives entry 0.
 inline int sine_table_index(double degrees) {
-  return static_cast<int>(static_cast<int32_t>(degrees * 22.755555555555556)) & 0x1fff;
+  const double steps = std::trunc(degrees * 22.755555555555556);
+  if (!std::isfinite(steps)) return 0;
+  return static_cast<int>(std::fmod(steps, 8192.0)) & 0x1fff;
 }
 
 // The sine of an angle in degrees: the entry at or below the angle (toward

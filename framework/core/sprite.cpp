@@ -30,8 +30,6 @@ int table_index(const ATLAS* atlas) {
   return -1;
 }
 
-uint8_t colour_byte(double component) { return static_cast<uint8_t>(component * 255.0); }
-
 // Room for one more sprite in `batch` (unless it holds its most already).
 void make_room(ATLAS_BATCH& batch, int index, int which) {
   if (batch.entry == nullptr) {
@@ -126,8 +124,8 @@ void sprite_batch_plot(SPRITE* sprite, int flip, int which) {
   const SPRITE_QUAD q = sprite_quad(sprite, flip, 1);
   BATCH_ITEM* item = batch.entry + 4 * batch.count;
   const auto z = static_cast<float>(turtle.z);
-  const uint8_t r = colour_byte(turtle.r), g = colour_byte(turtle.g), b = colour_byte(turtle.b),
-                a = colour_byte(turtle.a);
+  const uint8_t r = turtle_colour_byte(turtle.r), g = turtle_colour_byte(turtle.g),
+                b = turtle_colour_byte(turtle.b), a = turtle_colour_byte(turtle.a);
   for (size_t i = 0; i < 4; ++i) item[i] = BATCH_ITEM{q.x[i], q.y[i], z, q.u[i], q.v[i], r, g, b, a, {0, 0, 0}};
   ++batch.count;
 }

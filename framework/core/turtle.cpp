@@ -73,6 +73,11 @@ void turtle_set_rgba(float r, float g, float b, float a) {
 
 void turtle_set_rgb(float r, float g, float b) { turtle_set_rgba(r, g, b, 1.0f); }
 
+uint8_t turtle_colour_byte(double component) {
+  if (std::isnan(component) || component > 1.0) return 255;
+  return component < 0.0 ? 0 : static_cast<uint8_t>(component * 255.0);
+}
+
 void turtle_trans(TURTLE_FLOAT x, TURTLE_FLOAT y) {
   const TURTLE_FLOAT sideways = x * turtle.scalex;
   const TURTLE_FLOAT forward = y * turtle.scaley;

@@ -7,13 +7,16 @@
 //
 // Screen coordinates have y growing downwards. Angle 0 points up the screen
 // and positive angles turn clockwise as seen on screen; angles are never
-// wrapped. The direction factors are read from the shared sine table
+// wrapped (the table's look-up reduces them, so a heading may grow without
+// bound). The direction factors are read from the shared sine table
 // (sine.h): xsin = ycos = cos a, xcos = -ysin = -sin a, to the table's
 // precision, so the table must be filled (init_sine_table) before turning.
 //
 // Threads: main thread only; never from the mixing hook.
 // GL state: none; the turtle is plain data.
 #pragma once
+
+#include <cstdint>
 
 using TURTLE_FLOAT = double;
 
@@ -46,6 +49,11 @@ void turtle_set_scaley(TURTLE_FLOAT scale);
 // The colour, each component clamped to 0..1 (not a number gives 1).
 void turtle_set_rgba(float r, float g, float b, float a);
 void turtle_set_rgb(float r, float g, float b);
+// A colour component as the byte that drawing sends: clamped to 0..1 as
+// turtle_set_rgba clamps (drawing code may write the record's components
+// directly), then times 255, truncated. 1.5 gives 255, -0.2 gives 0, 0.5
+// gives 127.
+uint8_t turtle_colour_byte(double component);
 // Moves x along the sideways axis and y along the heading, in turtle units
 // (times scalex and scaley). At angle 0 and scale 1: right by x, up by y.
 void turtle_trans(TURTLE_FLOAT x, TURTLE_FLOAT y);

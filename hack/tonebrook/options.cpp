@@ -132,6 +132,14 @@ constexpr std::array kOptions = {
            "a save that does not compile leaves the tune that plays\n"
            "playing (without it the player falls silent)",
            set_flag<&COMMAND_LINE::keep>},
+    OPTION{"--instant", "", "", OPTION_USE::kPlayer,
+           "take a save at the next logic update, when the kernel\n"
+           "tells of it (without it FILE is looked at every 16 updates)",
+           set_flag<&COMMAND_LINE::instant>},
+    OPTION{"--quiet", "", "", OPTION_USE::kPlayer,
+           "print only a line per tune taken up, the errors with\n"
+           "their place, and the warnings",
+           set_flag<&COMMAND_LINE::quiet>},
     OPTION{"--volume", "", "V", OPTION_USE::kPlayer, "the player's volume, 0 to 1 (default 1)", set_volume},
     OPTION{"--scope", "", "", OPTION_USE::kPlayer,
            "show the sound in a window while it plays; in it the\n"
@@ -656,6 +664,8 @@ int tonebrook_early_exit(int argc, char** argv) {
       break;
   }
   if (line.tune_file == nullptr) std::fputs(usage_text().c_str(), stderr);
+  // --quiet holds from the runtime's first line on.
+  kel_log_set_quiet(line.quiet);
   return -1;
 }
 

@@ -55,9 +55,11 @@ struct COMMAND_LINE {
   const char* rate_refused = nullptr;
 
   // The live player's.
-  bool keep = false;    // --keep: a save that does not compile leaves the tune that plays
-  float volume = 1.0f;  // --volume V, 0 to 1
-  bool scope = false;   // --scope: the window that shows the sound
+  bool keep = false;     // --keep: a save that does not compile leaves the tune that plays
+  bool instant = false;  // --instant: a save is looked at when the kernel tells of it
+  bool quiet = false;    // --quiet: only what a musician needs is printed
+  float volume = 1.0f;   // --volume V, 0 to 1
+  bool scope = false;    // --scope: the window that shows the sound
   const char* record_path = nullptr;  // --record REC.wav
 
   // The tools'.
@@ -121,7 +123,9 @@ long tonebrook_parse_rate(const char* text);
 // standard error goes, is a usage error. The tools catch the signals that
 // end them (tonebrook_catch_signals) and stop at the first. Returns -1 for the
 // live player's command line, after printing the usage on standard error
-// when it names no FILE (the player then runs without a tune).
+// when it names no FILE (the player then runs without a tune), with the
+// log made quiet (kel_log_set_quiet) when it asks for --quiet, so that the
+// runtime's start-up lines are left out too.
 int tonebrook_early_exit(int argc, char** argv);
 
 // Writes the whole help: the usage, then every option of the table.

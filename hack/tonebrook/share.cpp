@@ -10,6 +10,7 @@
 #include "framework/core/escape.h"
 #include "framework/core/log.h"
 #include "framework/core/util.h"
+#include "hack/tonebrook/tune_check.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "keltoolkit/skreelplayer/skreel_c.h"
 
@@ -18,16 +19,8 @@ namespace {
 // Where byte `offset` of `text` stands: " at line L, column C" (both from
 // 1, columns in bytes).
 std::string position_of(const char* text, int offset) {
-  int line = 1, column = 1;
-  for (int i = 0; i < offset && text[i] != '\0'; ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return " at line " + std::to_string(line) + ", column " + std::to_string(column);
+  const TUNE_PLACE place = tune_place(text, offset);
+  return " at line " + std::to_string(place.line) + ", column " + std::to_string(place.column);
 }
 
 // The last compilation's error, as tune_compile_error gives it.
@@ -51,7 +44,7 @@ void report_cut_program(const char* url) {
   if (code == nullptr) return;
   const int count = skreel_decode_code_block(code, scratch.data(), static_cast<int>(scratch.size()));
   if (count > kPlayedInstructions)
-    kel_log("the tune has %d instructions: only the first %d play\n", count, kPlayedInstructions);
+    kel_log_notice("the tune has %d instructions: only the first %d play\n", count, kPlayedInstructions);
 }
 
 // The instructions of the code part of `url`, all of them (the player
@@ -125,7 +118,7 @@ const char* tune_compile(const char* text, const char* path, unsigned* rate) {
   SKREEL_TUNE_RATE named{};
   if (!skreel_tune_rate(tune, c ? SKREEL_SYNTAX_C : SKREEL_SYNTAX_PROGRAM, &named)) {
     last_error = named.message.data();
-    kel_log("%s of '%s'\n", last_error.c_str(), shown_path);
+    kel_log_notice("%s of '%s'\n", last_error.c_str(), shown_path);
     return nullptr;
   }
   const char* url = nullptr;
@@ -136,18 +129,21 @@ const char* tune_compile(const char* text, const char* path, unsigned* rate) {
       kel_log("out: '%s'\n", url);
     } else {
       last_error = compiled.message.data();
-      kel_log("%s of '%s'\n", last_error.c_str(), shown_path);
+      kel_log_notice("%s of '%s'\n", last_error.c_str(), shown_path);
     }
   } else {
     url = skreel_encode(tune);
     if (url) {
       report_cut_program(url);
+      tune_warn(tune, path);
     } else {
       // The encoder has logged its message; the place follows on a line of
       // its own.
       const int offset = skreel_encode_error_offset();
       const std::string place = offset >= 0 ? position_of(tune, offset) : "";
-      if (!place.empty()) kel_log("%s of '%s'\n", place.c_str() + 1, shown_path);
+      if (!place.empty()) kel_log_notice("%s of '%s'\n", place.c_str() + 1, shown_path);
+      if (tune_comment_ended_early(tune, offset))
+        kel_log_notice("comments end at the first ')' and do not nest: a ')' inside a comment ends it there\n");
       last_error = std::string(skreel_encode_error()) + place;
     }
   }

@@ -32,8 +32,12 @@ bool tune_is_c(const char* path);
 // stands: "at line L, column C of '<path>'" (a null path prints as ''); a
 // formula that is refused gets the compiler's message and the same place,
 // "expected ')' at line 1, column 12 of '<path>'", and a refused rate its
-// own. A program text of more than 256 instructions gets a line saying that
-// only the first 256 play. Returns the URL text (a buffer of this module's
+// own. Program text that compiles gets a warning line for a comment that is
+// never closed and for each run of numbers that follow each other (and so
+// run together), with their places (tune_check.h); a token that is not
+// understood after a comment that ended early gets a line saying that
+// comments end at the first ')'. A program text of more than 256
+// instructions gets a line saying that only the first 256 play. Returns the URL text (a buffer of this module's
 // or the encoder's, valid until the next compilation), with the rate in
 // `*rate` when `rate` is not null, or null.
 const char* tune_compile(const char* text, const char* path, unsigned* rate);

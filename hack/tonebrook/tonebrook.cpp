@@ -22,6 +22,7 @@
 #include "hack/tonebrook/player_window.h"
 #include "hack/tonebrook/record.h"
 #include "hack/tonebrook/share.h"
+#include "hack/tonebrook/watch.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 
 const char* music_file = nullptr;
@@ -29,7 +30,6 @@ STATE main_state = {nullptr, update, nullptr, nullptr};
 
 namespace {
 
-constexpr unsigned kWatchEvery = 16;  // logic updates between looks at the file
 constexpr unsigned kTextCapacity = kTuneTextLimit + 1;
 
 // How the player takes what the command line asks of it.
@@ -41,6 +41,14 @@ constexpr unsigned kFadeOutMs = 250;
 void fade_out_before_exit() {
   live_fade_out(kFadeOutMs);
   player_window_close();
+}
+
+// With --quiet, the one line a musician gets for each tune the player took
+// up (the decoder's own line is informational).
+void say_playing(const LIVE_EVENT& e) {
+  if (e.event.kind != SKREEL_TUNE || e.event.count < 0) return;
+  kel_log_notice("playing '%s': %d instruction%s, rate %.0f\n", kel_escape_name(music_file).c_str(), e.event.count,
+                 e.event.count == 1 ? "" : "s", static_cast<double>(e.event.value));
 }
 
 // A POSIX file descriptor that closes itself.
@@ -120,6 +128,8 @@ int app_init(int argc, char** argv) {
     line = COMMAND_LINE{};
   }
   music_file = line.tune_file;
+  kel_log_set_quiet(line.quiet);
+  if (line.quiet) live_listen(say_playing);
   if (line.rate_refused)
     std::fprintf(stderr, "tonebrook: a rate of %s Hz is outside %u to %u; using %u Hz\n",
                  kel_escape_name(line.rate_refused).c_str(),
@@ -134,6 +144,7 @@ int app_init(int argc, char** argv) {
   }
   setup_audio(line.rate);
   keep_playing = line.keep;
+  watch_start(music_file, line.instant);
   if (line.volume != 1.0f) live_volume(line.volume);
   if (line.scope && player_window_open(music_file, line.rate, line.volume)) main_state.render = player_window_render;
   kel_set_before_exit(fade_out_before_exit);
@@ -159,7 +170,7 @@ void update() {
 void game_reload_changed_music() {
   static FILE_STAMP lasttime{};
   static char buf[kTextCapacity];
-  if (kel_ticks.load() % kWatchEvery != 0) return;
+  if (!watch_due(kel_ticks.load())) return;
   const char* text = load_if_changed(music_file, &lasttime, buf, sizeof buf);
   if (text == nullptr) return;
   unsigned rate = 0;
@@ -170,7 +181,7 @@ void game_reload_changed_music() {
     // its next buffer; `t`, the stack and the memory run on.
     live_play(url, static_cast<float>(rate));
   } else if (keep_playing) {
-    if (live_started()) kel_log_line("the tune that played before plays on");
+    if (live_started()) kel_log_notice("the tune that played before plays on\n");
   } else {
     live_silence();
   }
@@ -186,7 +197,7 @@ const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsig
   if (stat(file, &st) != 0) {
     // The tune that plays goes on; say so once for each new reason.
     const int reason = errno;
-    if (reason != last->missing) kel_log("cannot find '%s': %s\n", name, std::strerror(reason));
+    if (reason != last->missing) kel_log_notice("cannot find '%s': %s\n", name, std::strerror(reason));
     last->missing = reason;
     return nullptr;
   }
@@ -201,28 +212,28 @@ const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsig
   if (S_ISREG(st.st_mode)) {
     fd_number = open(file, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd_number < 0) {
-      kel_log("cannot open '%s': %s\n", name, std::strerror(errno));
+      kel_log_notice("cannot open '%s': %s\n", name, std::strerror(errno));
       *last = stamp_of(st, *last);
       return nullptr;
     }
   }
   const UniqueFd fd(fd_number);
   if (fd && fstat(fd.get(), &st) != 0) {
-    kel_log("cannot read '%s': %s\n", name, std::strerror(errno));
+    kel_log_notice("cannot read '%s': %s\n", name, std::strerror(errno));
     *last = stamp_of(st, *last);
     return nullptr;
   }
   const bool was_held_empty = last->held_empty != 0 && same_file_state(stamp_of(st, *last), *last);
   const FILE_STAMP now = stamp_of(st, *last);
   if (!S_ISREG(st.st_mode)) {
-    kel_log("cannot read '%s': it is %s, not a regular file\n", name, kind_of(st.st_mode));
+    kel_log_notice("cannot read '%s': it is %s, not a regular file\n", name, kind_of(st.st_mode));
     *last = now;
     return nullptr;
   }
 
   const ssize_t got = read_up_to(fd.get(), buf, len - 1);
   if (got < 0) {
-    kel_log("cannot read '%s': %s\n", name, std::strerror(errno));
+    kel_log_notice("cannot read '%s': %s\n", name, std::strerror(errno));
     *last = now;
     return nullptr;
   }
@@ -240,7 +251,8 @@ const char* load_if_changed(const char* file, FILE_STAMP* last, char* buf, unsig
     return nullptr;
   }
   kel_log("reloaded '%s' (%u vs %u) %d bytes\n", name, now.seconds, last->seconds, static_cast<int>(size));
-  if (longer) kel_log("'%s' is longer than %u bytes: only its first %u bytes are read\n", name, len - 1, len - 1);
+  if (longer)
+    kel_log_notice("'%s' is longer than %u bytes: only its first %u bytes are read\n", name, len - 1, len - 1);
   *last = now;
   last->loaded = 1;
   buf[size] = '\0';

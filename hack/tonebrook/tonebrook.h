@@ -35,15 +35,20 @@ void tonebrook_prefer_dummy_video();
 // (FILE and RATE; a command line that tonebrook_early_exit would have
 // refused is said on standard error and read as empty), sets the logic
 // rate, opens the audio stream at RATE (a RATE the player does not take
-// gets a message on standard error and the default rate) and makes
+// gets a message on standard error and the default rate), takes up the
+// options (--keep, --volume; --instant starts the kernel's watch, watch.h;
+// --quiet makes the log quiet and adds the line "playing '<file>': <n>
+// instructions, rate <r>" for each tune taken up; --scope opens the window,
+// player_window.h; --record starts the recording first, record.h) and makes
 // main_state current. `music_file` then points into `argv`, which must
-// outlive the player; null without FILE. With --record it starts the
-// recording first (record.h). Returns 1, or -1 after a message on
-// standard error when the recording cannot start (the stream is not
+// outlive the player; null without FILE. Returns 1, or -1 after a message
+// on standard error when the recording cannot start (the stream is not
 // opened then).
 int app_init(int argc, char** argv);
 void setup_audio(unsigned rate);
 void update();
+// Looks at the file when the watch says so (watch_due) and hands a changed
+// tune to the player.
 void game_reload_changed_music();
 
 // Reads `file` into `buf` (at most len - 1 bytes, NUL-terminated) when its

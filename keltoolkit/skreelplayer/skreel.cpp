@@ -157,13 +157,14 @@ int encode_error_offset = -1;
 // The message of the last encoding that failed, as logged; empty otherwise.
 std::array<char, 160> encode_error_text{};
 
-// Logs `fmt` as a line and keeps it as the encoding's error.
+// Logs `fmt` as a line that shows even when the log is quiet, and keeps it
+// as the encoding's error.
 __attribute__((format(printf, 1, 2))) void encode_error(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
   std::vsnprintf(encode_error_text.data(), encode_error_text.size(), fmt, args);
   va_end(args);
-  kel_log_line("%s", encode_error_text.data());
+  kel_log_notice("%s\n", encode_error_text.data());
 }
 
 // Program text comes from files that people share, so none of its bytes may
@@ -181,7 +182,7 @@ bool echo_line_open = false;
 
 // Echoes `length` bytes of the text, as one piece of the log.
 void echo(const char* bytes, std::size_t length) {
-  if (length == 0) return;
+  if (length == 0 || kel_log_quiet()) return;  // the echo is informational
   const std::string shown = kel_escape(std::string_view(bytes, length), KEL_ESCAPE::kEcho);
   kel_log_write(shown.data(), shown.size());
   echo_line_open = bytes[length - 1] != '\n';
@@ -319,7 +320,7 @@ int skreel_decode_code_block(const char* buf, SKREELCODE* code, int maxlen) noex
 
 int skreel_decode_url_to_array(const char* buf, SKREELCODEARRAY* code) noexcept {
   if (!buf) {
-    kel_log_line("START DECODE ERROR!");
+    kel_log_notice("START DECODE ERROR!\n");
     return -2;
   }
   const char* p = skip_prefix(buf);
@@ -329,23 +330,23 @@ int skreel_decode_url_to_array(const char* buf, SKREELCODEARRAY* code) noexcept 
   } else {
     const int length = skreel_decode_name(p, name.data());
     if (length < 0) {
-      kel_log_line("NAME DECODE ERROR!");
+      kel_log_notice("NAME DECODE ERROR!\n");
       return -1;
     }
     p += length;
   }
   if (*p != '!') {
-    kel_log_line("START DECODE ERROR!");
+    kel_log_notice("START DECODE ERROR!\n");
     return -2;
   }
   if (!code) {
-    kel_log("CODE DECODE ERROR! %d\n", -1);
+    kel_log_notice("CODE DECODE ERROR! %d\n", -1);
     return -1;
   }
   *code = SKREELCODEARRAY{};
   const int ret = skreel_decode_code_block(p, code->op.data(), kMaxInstructions);
   if (ret < 0) {
-    kel_log("CODE DECODE ERROR! %d\n", ret);
+    kel_log_notice("CODE DECODE ERROR! %d\n", ret);
     return ret;
   }
   code->count = static_cast<uint16_t>(ret);
@@ -637,6 +638,11 @@ const char* skreel_encode(const char* text) {
 
 int skreel_encode_error_offset(void) { return encode_error_offset; }
 
+int skreel_token_number(const char* token, unsigned* val) {
+  if (!token || !val) return 0;
+  return token_number(token, val) ? 1 : 0;
+}
+
 const char* skreel_encode_error(void) { return encode_error_text.data(); }
 
 const char* skreel_decode_url_to_text(const char* url) {
@@ -660,7 +666,7 @@ const char* skreel_decode_url_to_text(const char* url) {
     }
     const std::size_t length = std::strlen(element.data());
     if (used + length > kMaxTextLength) {
-      kel_log("?LISTING TOO LONG: opcode %d of %d does not fit in %zu characters\n", i + 1, count,
+      kel_log_notice("?LISTING TOO LONG: opcode %d of %d does not fit in %zu characters\n", i + 1, count,
               kMaxTextLength);
       listing_out[0] = '\0';
       return nullptr;

@@ -134,6 +134,8 @@ VAL32 pop(STACK* stack) noexcept;
 // UTF-8): the echo shows them as "\x1b" (kel_escape's echo form; its NULs
 // stay NUL bytes), and a message that names a token shows every byte
 // outside printable ASCII that way. A message starts on a line of its own.
+// The messages are the log's notices; the echo and "out:" are informational
+// and left out while the log is quiet (log.h).
 const char* skreel_encode(const char* text);
 
 // After a skreel_encode that returned null: the byte offset, from the start
@@ -176,3 +178,7 @@ const OP_INFO* op_lookup_id(int id);
 // For a token that begins with "0x": scans the rest as hexadecimal into
 // `val` and returns 1 on success; 0 otherwise.
 int scan_hex_digit(const char* token, unsigned* val);
+
+// Reads a token (one that is no op name) as the encoder reads a number:
+// returns 1 with its value in `val`, 0 when the token is no number.
+int skreel_token_number(const char* token, unsigned* val);

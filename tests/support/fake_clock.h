@@ -10,11 +10,11 @@ namespace fake_clock {
 
 // Installs the fake clock at `start_ms`. Sleeping through the platform does
 // not move it; it only counts what was asked for and calls the hook.
-void install(uint32_t start_ms = 0);
+void install(uint64_t start_ms = 0);
 void uninstall();
-void set(uint32_t ms);
-void advance(uint32_t ms);
-uint32_t now();
+void set(uint64_t ms);
+void advance(uint64_t ms);
+uint64_t now();
 // now() in seconds, as the runtime clock reads the platform's before kel_init
 // took a start time: for kel_set_clock in tests without the runtime.
 double seconds();

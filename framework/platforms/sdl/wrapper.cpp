@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <pthread.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -26,12 +27,18 @@ int desktop_h = 0;
 int fullscreen_ = 0;
 SDL_Joystick* joy = nullptr;
 
-// The clock and sleeping: SDL's, or the stand-ins installed in the base
-// library (kel_set_platform_clock). The log prefix reads the clock on the
-// audio thread too.
-uint32_t clock_ms() {
-  const KEL_CLOCK_MS ms = kel_platform_clock_ms();
-  return ms ? ms() : SDL_GetTicks();
+// The clock and sleeping: the platform's, or the stand-ins installed in the
+// base library (kel_set_platform_clock). The log prefix reads the clock on
+// the audio thread too. The platform's clock counts milliseconds in 64 bits
+// on the system's monotonic clock, from the start of the program: SDL 1.2's
+// SDL_GetTicks is 32 bits wide and wraps after 49.7 days, which would stall
+// the logic loop.
+const std::chrono::steady_clock::time_point clock_start = std::chrono::steady_clock::now();
+
+uint64_t clock_ms() {
+  if (const KEL_CLOCK_MS ms = kel_platform_clock_ms()) return ms();
+  const auto since = std::chrono::steady_clock::now() - clock_start;
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 void clock_delay(uint32_t ms) {
   if (const KEL_CLOCK_DELAY delay = kel_platform_clock_delay()) {
@@ -43,7 +50,7 @@ void clock_delay(uint32_t ms) {
 
 // Every subsystem but SDL's timers. The timer subsystem starts a thread that
 // wakes every millisecond for as long as SDL runs, to serve SDL_AddTimer,
-// which nothing here uses; the clock (SDL_GetTicks) and SDL_Delay work
+// which nothing here uses; the clock and SDL_Delay work
 // without it.
 constexpr Uint32 kSubsystems = SDL_INIT_EVERYTHING & ~Uint32{SDL_INIT_TIMER};
 
@@ -51,7 +58,7 @@ void start_sdl() {
   if (SDL_Init(kSubsystems) == 0) return;
   // One subsystem that cannot start (typically the sound device) must not
   // take the clock, the events and the joystick down with it.
-  kel_log("SDL_Init: %s\n", SDL_GetError());
+  kel_log_notice("SDL_Init: %s\n", SDL_GetError());
   for (Uint32 subsystem : {Uint32{SDL_INIT_VIDEO}, Uint32{SDL_INIT_JOYSTICK}, Uint32{SDL_INIT_AUDIO}})
     if (SDL_WasInit(subsystem) == 0) SDL_InitSubSystem(subsystem);
 }
@@ -185,12 +192,13 @@ void wrapper_handle_events() {
   if (keys[K_ESC]) kel_quit();
 }
 
-double wrapper_get_seconds() { return clock_ms() / 1000.0; }
+double wrapper_get_seconds() { return static_cast<double>(clock_ms()) / 1000.0; }
 
 namespace {
 
-// The tick count at `frequency` when the clock reads `ms`.
-uint32_t ticks_at(uint32_t ms, float frequency) {
+// The tick count at `frequency` when the clock reads `ms`: its low 32 bits,
+// which the loop compares round their 32 bits.
+uint32_t ticks_at(uint64_t ms, float frequency) {
   const double product = static_cast<double>(ms) * frequency / 1000.0;
   // Keep the conversion defined for absurd rates: out of range counts as 0.
   if (!(std::fabs(product) < 9.2e18)) return 0;
@@ -205,7 +213,7 @@ bool reached(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) >= 0; 
 uint32_t wrapper_get_ticks(float frequency) { return ticks_at(clock_ms(), frequency); }
 
 uint32_t wrapper_ms_until_ticks(float frequency, uint32_t ticks) {
-  const uint32_t now = clock_ms();
+  const uint64_t now = clock_ms();
   const uint32_t now_ticks = ticks_at(now, frequency);
   if (reached(now_ticks, ticks)) return 0;
   // A tick count that no clock reading reaches (no rate, or one out of

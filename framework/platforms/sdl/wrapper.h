@@ -39,9 +39,12 @@ void wrapper_reset_opengl_matrix(float w, float h);
 // request quit.
 void wrapper_handle_events();
 
-// Seconds since SDL started (from the platform clock).
+// Seconds since the program started (from the platform clock, which counts
+// milliseconds in 64 bits and so never wraps).
 double wrapper_get_seconds();
-// Milliseconds since SDL started times `frequency` / 1000, truncated.
+// Milliseconds since the program started times `frequency` / 1000,
+// truncated; the low 32 bits of that count (compare two of them round
+// their 32 bits, as the loop does).
 uint32_t wrapper_get_ticks(float frequency);
 // Milliseconds from now until wrapper_get_ticks(frequency) reaches `ticks`
 // (the counts compared round their 32 bits): 0 when it has, the largest
@@ -77,8 +80,9 @@ void wrapper_exit();
 int translate_symbol(int symbol);
 
 // The platform's clock, replaceable so that tests can drive time by hand.
-// `ms` answers the milliseconds since start-up (SDL_GetTicks by default) and
-// `delay` sleeps (SDL_Delay by default); a null argument restores SDL's.
+// `ms` answers the milliseconds since start-up (by default the system's
+// monotonic clock, in 64 bits) and `delay` sleeps (SDL_Delay by default); a
+// null argument restores the platform's own.
 // Both may be called from any thread. The same as kel_set_platform_clock,
 // which holds them in the base library.
 using WRAPPER_CLOCK_MS = KEL_CLOCK_MS;

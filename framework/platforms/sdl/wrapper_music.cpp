@@ -2,11 +2,15 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
@@ -62,6 +66,29 @@ void close_device() {
   init = 0;
 }
 
+// SDL 1.2's ALSA driver waits for room in the device through ALSA's poll.
+// Through a sound server's ALSA plug-in (PulseAudio's, or PipeWire's pulse
+// server) that poll returns at once, over and over, and the audio thread
+// keeps a processor busy (40 % of a core with 1024-frame buffers). SDL
+// picks its pulse driver by itself when a server answers and no driver was
+// named; when alsa was named and a server listens, one line says so.
+bool sound_server_listens() {
+  if (const char* server = std::getenv("PULSE_SERVER"); server != nullptr && *server != '\0') return true;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || *runtime == '\0') return false;
+  const std::string socket = std::string(runtime) + "/pulse/native";
+  struct stat st;
+  return stat(socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+void warn_of_alsa_through_a_server() {
+  std::array<char, 32> driver{};
+  if (SDL_AudioDriverName(driver.data(), static_cast<int>(driver.size())) == nullptr) return;
+  if (std::strcmp(driver.data(), "alsa") != 0 || !sound_server_listens()) return;
+  kel_log_notice("SDL's alsa driver reaches the sound server through ALSA's plug-in, which keeps a processor "
+                 "busy: leave SDL_AUDIODRIVER unset, or set it to pulse\n");
+}
+
 }  // namespace
 
 unsigned wrapper_default_buffer_frames(unsigned samplerate) {
@@ -84,9 +111,10 @@ int wrapper_sound_init(unsigned samplerate, unsigned bufsize) {
   SDL_ClearError();
   if (stream_init(samplerate, bufsize, 1) < 0) {
     const char* why = Mix_GetError();
-    kel_log("Mix_OpenAudio: %s\n", why && *why ? why : "no sound device could be opened");
+    kel_log_notice("Mix_OpenAudio: %s\n", why && *why ? why : "no sound device could be opened");
     return -1;
   }
+  warn_of_alsa_through_a_server();
   sample_rate_ = static_cast<int>(samplerate);
   wave_init(samplerate, 16);
   syn_init(&synraw, samplerate, 1.0f, 256);
@@ -127,7 +155,7 @@ int wrapper_play_music_ex(const char* filename, int loops) {
     return 0;
   }
   Mix_Music* next = Mix_LoadMUS(filename);
-  if (next == nullptr) kel_log("Mix_LoadMUS: %s\n", SDL_GetError());
+  if (next == nullptr) kel_log_notice("Mix_LoadMUS: %s\n", SDL_GetError());
   if (next) Mix_PlayMusic(next, loops);  // halts the one playing
   if (music) Mix_FreeMusic(music);
   music = next;

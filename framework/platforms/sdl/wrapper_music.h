@@ -11,7 +11,9 @@
 // Opens (or reopens) the sound device. A rate or size of 0 asks for the
 // default; both 0 on a running stream leaves it alone. Returns 1 when the
 // stream was started, 2 when it was already running, -1 when the device
-// could not be opened.
+// could not be opened. When SDL plays through its alsa driver while a
+// PulseAudio-compatible server listens (the driver then polls the server's
+// ALSA plug-in busily), logs a notice that says to choose pulse or none.
 int wrapper_sound_init(unsigned samplerate, unsigned bufsize);
 // Pauses and closes the device when it is open.
 void wrapper_sound_exit();

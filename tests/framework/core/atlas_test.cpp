@@ -101,6 +101,18 @@ TEST_F(Atlas, TextureSidesArePowersOfTwoAroundThePacker) {
   EXPECT_EQ(strip_log_prefixes(out.take()), "Created 16x16 texture for atlas named '[no name]'\n");
 }
 
+// Only what the module made for a record of the table is ever freed: a
+// record outside it whose fields were never set keeps its garbage.
+TEST_F(Atlas, ARecordWhoseFieldsWereNeverSetIsNotFreedFrom) {
+  IMAGE mine;
+  std::memset(&mine, 0xAB, sizeof mine);
+  mine.name = "mine";
+  unsigned char* made = atlas_create_texture(&mine, 8, 8);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(mine.opengl_texture, 0u);
+  std::free(made);  // its owner's
+}
+
 TEST_F(Atlas, ImagesAreCopiedWithTheBorderOfTheirMode) {
   const Texel l1 = rgba(1, 0, 0, 255), r1 = rgba(2, 0, 0, 255), l2 = rgba(3, 0, 0, 255), r2 = rgba(4, 0, 0, 255);
   Image img(2, 2);

@@ -23,7 +23,7 @@ namespace {
 int updates = 0;
 int renders = 0;
 int updates_seen_by_render = -1;
-std::vector<uint32_t> update_ms;  // the clock at each update
+std::vector<uint64_t> update_ms;  // the clock at each update
 
 void count_update() {
   ++updates;
@@ -79,12 +79,12 @@ class KelLoop : public ::testing::Test {
 // The loop in real time: each sleep lasts what was asked plus `late(pass)`
 // milliseconds, until the clock passes `until_ms`.
 struct Sleep {
-  uint32_t at;     // clock when the pass ended
+  uint64_t at;     // clock when the pass ended
   uint32_t asked;  // milliseconds asked for
   int updates;     // updates the pass ran
 };
 template <typename Late>
-std::vector<Sleep> run_in_real_time(uint32_t until_ms, Late late) {
+std::vector<Sleep> run_in_real_time(uint64_t until_ms, Late late) {
   std::vector<Sleep> sleeps;
   int last_updates = updates;
   fake_clock::on_delay([&](uint32_t ms) {
@@ -157,6 +157,20 @@ TEST_F(KelLoop, LateWakeUpsRunWhatIsDueAndCatchUpAsBefore) {
   EXPECT_GE(lost, 42);  // 700 ms of ticks
   EXPECT_LE(lost, 43);
   EXPECT_EQ(updates, ticks(sleeps.back().at) - lost);
+}
+
+// The platform's clock counts milliseconds in 64 bits: past 2^32 ms (49.7
+// days) the loop runs one update per tick as before.
+TEST_F(KelLoop, KeepsItsRatePastTwoToThe32Milliseconds) {
+  constexpr uint64_t kWrap = uint64_t{1} << 32;
+  fake_clock::set(kWrap - 2000);
+  kel_set_logic_rate(60);  // re-bases the logic clock on the clock's ticks
+  const uint32_t ticks_before = kel_ticks;
+  const auto sleeps = run_in_real_time(kWrap + 2000, [](std::size_t) { return 0u; });
+  for (std::size_t i = 1; i < sleeps.size(); ++i) ASSERT_EQ(sleeps[i].updates, 1) << "pass " << i;
+  auto ticks = [](uint64_t ms) { return ms * 60 / 1000; };
+  EXPECT_EQ(static_cast<uint64_t>(updates), ticks(sleeps.back().at) - ticks(kWrap - 2000));
+  EXPECT_EQ(kel_ticks - ticks_before, static_cast<uint32_t>(updates));
 }
 
 TEST_F(KelLoop, WithoutARateSleepsTheShortestTime) {

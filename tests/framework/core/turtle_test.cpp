@@ -113,4 +113,33 @@ TEST_F(Turtle, HomeRestoresEveryField) {
   EXPECT_EQ(turtle.x, 0);
 }
 
+// Angles and colours out of their range: an angle of any size reaches the
+// table through its reduced index (beyond about 9.4e7 degrees the plain
+// conversion to a 32-bit integer is undefined), and a colour component
+// outside 0..1 becomes the byte of the nearest end instead of wrapping.
+TEST_F(Turtle, AnglesAndColoursOutOfRangeAreReduced) {
+  struct AngleCase {
+    double degrees;
+    int index;
+  };
+  for (const AngleCase& c : {AngleCase{1e8, 6371}, AngleCase{-1e8, 1821}, AngleCase{9.5e7, 7281},
+                             AngleCase{1e15, 6372}, AngleCase{-3.6e11 - 90, 6144}, AngleCase{3.6e11 + 90, 2048},
+                             AngleCase{NAN, 0}, AngleCase{INFINITY, 0}, AngleCase{-INFINITY, 0}}) {
+    SCOPED_TRACE(c.degrees);
+    EXPECT_EQ(sine_table_index(c.degrees), c.index);
+    turtle_set_angle(c.degrees);  // the heading's factors come from the same index
+    EXPECT_EQ(turtle.ysin, _sine_table[c.index]);
+  }
+  struct ColourCase {
+    double component;
+    int byte;
+  };
+  for (const ColourCase& c : {ColourCase{1.5, 255}, ColourCase{-0.2, 0}, ColourCase{0.5, 127}, ColourCase{1.0, 255},
+                              ColourCase{0.0, 0}, ColourCase{1e30, 255}, ColourCase{-INFINITY, 0},
+                              ColourCase{NAN, 255}}) {
+    SCOPED_TRACE(c.component);
+    EXPECT_EQ(turtle_colour_byte(c.component), c.byte);
+  }
+}
+
 }  // namespace

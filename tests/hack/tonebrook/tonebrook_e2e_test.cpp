@@ -89,6 +89,33 @@ TEST_F(Player, PlaysACFormulaAnewAtEverySave) {
   EXPECT_EQ(player.wait(), 0);
 }
 
+// The options for performing, together: the log is quiet from its first
+// line, a bad save leaves the tune playing, and each tune taken up, each
+// error and each warning is one line.
+TEST_F(Player, PerformsWithKeepInstantAndQuietTogether) {
+  write("t 8 >>\n");
+  PlayerProcess player(TONEBROOK_EXE, {"--keep", "--instant", "--quiet", tune_}, {"SDL_AUDIODRIVER=dummy"});
+  ASSERT_TRUE(player.wait_for("playing '")) << player.output();
+  write("t frob\n");
+  ASSERT_TRUE(player.wait_for("plays on")) << player.output();
+  write("1 2 t\n");
+  ASSERT_TRUE(player.read_until([](const std::string& out) { return count_of(out, "playing '") >= 2; }))
+      << player.output();
+  player.interrupt();
+  EXPECT_EQ(player.wait(), 0);
+  const std::vector<std::string> expected = {
+      "playing '" + tune_ + "': 3 instructions, rate 8000",
+      "?UNKNOWN SYMBOL: 'frob'",
+      "at line 1, column 3 of '" + tune_ + "'",
+      "the tune that played before plays on",
+      "warning: '1' '2' run together into one number, 0x12, at line 1, column 1 of '" + tune_ +
+          "': put NOP between them",
+      "playing '" + tune_ + "': 2 instructions, rate 8000",
+  };
+  EXPECT_EQ(log_messages(player.output()), expected) << player.output();
+  EXPECT_EQ(player.output().find('\0'), std::string::npos);  // no echo
+}
+
 TEST_F(Player, OpensNoWindowAndLeavesTheTerminalAlone) {
   // Without a video driver chosen and without X, SDL would pick a text-mode
   // driver that takes over the terminal; the player asks for none.
