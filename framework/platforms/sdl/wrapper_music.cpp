@@ -42,6 +42,18 @@ void add_synth(int16_t* samples, int frames) noexcept {
   }
 }
 
+// The last step of every buffer SDL_mixer sends to the device: hands the
+// buffer to the stream tap and counts its frames. It is installed before
+// the device opens, so that it sees the device's very first buffer (the
+// mixing hook, registered on the open device, misses those that go out
+// while the sources are set up).
+void stream_done(void*, Uint8* stream, int len) {
+  if (stream == nullptr || len <= 0) return;
+  const int frames = len / 4;
+  if (KEL_STREAM_TAP tap = kel_stream_tap()) tap(reinterpret_cast<const int16_t*>(stream), frames);
+  kel_advance_stream_frame(static_cast<uint64_t>(frames));
+}
+
 inline void stream_stop() { Mix_Pause(-1); }
 inline void stream_exit() { Mix_CloseAudio(); }
 inline int stream_init(unsigned rate, unsigned samples, int stereo) {
@@ -108,6 +120,7 @@ int wrapper_sound_init(unsigned samplerate, unsigned bufsize) {
   close_device();
   // A new stream counts its frames from its first buffer.
   kel_set_stream_frame(0);
+  Mix_SetPostMix(stream_done, nullptr);
   SDL_ClearError();
   if (stream_init(samplerate, bufsize, 1) < 0) {
     const char* why = Mix_GetError();
@@ -144,8 +157,6 @@ void mixaudio(int, void* stream, int len, void*) noexcept {
     if (kel_settings.synth_effects_state.exchange(0) != 0) synth_effects_update();
     add_synth(samples, frames);
   }
-  if (KEL_STREAM_TAP tap = kel_stream_tap()) tap(samples, frames);
-  kel_advance_stream_frame(static_cast<uint64_t>(frames));
 }
 
 int wrapper_play_music_ex(const char* filename, int loops) {

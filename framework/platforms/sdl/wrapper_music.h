@@ -20,11 +20,12 @@ void wrapper_sound_exit();
 
 // SDL_mixer's post-mix hook: `len` bytes of interleaved S16 stereo. Adds the
 // bytebeat callback (wrapping), the sample player (clipping) and the
-// synthesiser (saturating), as kel_settings switches them, then hands the
-// finished buffer to the stream tap (kel_set_stream_tap) and advances the
-// stream's frame count (kel_stream_frame; wrapper_sound_init starts it at
-// 0). Allocates nothing, takes no lock, and logs only through the deferred
-// log ring.
+// synthesiser (saturating), as kel_settings switches them. Allocates
+// nothing, takes no lock, and logs only through the deferred log ring.
+// After it, every buffer that goes to the device (from the device's first,
+// before this hook is registered) is handed to the stream tap
+// (kel_set_stream_tap) and counted in the stream's frames
+// (kel_stream_frame; wrapper_sound_init starts the count at 0).
 void mixaudio(int chan, void* stream, int len, void* udata) noexcept;
 
 // Frames per buffer that a rate gets when no size is asked for.

@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -93,8 +94,9 @@ TEST_F(Recording, ThreeSavesAreTheCapturedStreamAndTheReplayIsTheRecording) {
   EXPECT_EQ(count(edits, " silence\n"), 1) << edits;
   EXPECT_EQ(count(edits, " end\n"), 1) << edits;
 
-  // The recording is the stream from the first buffer the player mixed:
-  // SDL may play a few silent buffers before the player's hook is in place.
+  // The recording is the stream, from the first buffer SDL_mixer fills: SDL
+  // itself may send the device one silent buffer before it starts the
+  // mixer.
   WavPcm16 wav;
   ASSERT_TRUE(read_wav_pcm16(rec_, &wav));
   EXPECT_EQ(wav.fmt.rate, 44100u);
@@ -102,10 +104,9 @@ TEST_F(Recording, ThreeSavesAreTheCapturedStreamAndTheReplayIsTheRecording) {
   const std::string recorded = slurp(rec_).substr(44), captured = slurp(raw_);
   ASSERT_EQ(recorded.size(), wav.data_size);
   ASSERT_GT(recorded.size(), 40 * kBufferBytes);
-  ASSERT_GE(captured.size(), recorded.size());
-  const size_t lead = captured.size() - recorded.size();
-  EXPECT_EQ(lead % kBufferBytes, 0u);
-  EXPECT_EQ(captured.find_first_not_of('\0'), captured.find_first_not_of('\0', lead)) << "a lead that is not silent";
+  const size_t lead = captured.size() - std::min(captured.size(), recorded.size());
+  EXPECT_TRUE(lead == 0 || (lead == kBufferBytes && captured.compare(0, lead, std::string(lead, '\0')) == 0))
+      << captured.size() << " bytes captured, " << recorded.size() << " recorded";
   EXPECT_TRUE(captured.compare(lead, std::string::npos, recorded) == 0) << "the recording is not the stream";
 
   // The replay, as a WAV file and a picture.
