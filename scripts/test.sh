@@ -6,8 +6,9 @@
 #   4. clang with libFuzzer, ASan and UBSan: the WAV loader, the bytebeat
 #      engine (encoder, decoder and listing, playing, and the machine against
 #      its plain model), the texture packer, the atlases' sheet scans and the
-#      image loader, each fuzzed for a bounded time: 20 s each, or
-#      TONEBROOK_FUZZ_SECONDS when it is set.
+#      image loader, and the C formula compiler, each fuzzed for a bounded
+#      time: 15 s each, or TONEBROOK_FUZZ_SECONDS when it is set.
+# Each stage says how long the run has taken so far.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,14 +16,16 @@ cd "$root"
 ./scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+started=$(date +%s)
+stage() { echo "== $1 (at $(( $(date +%s) - started )) s)"; }
 
-echo "== g++ build and tests"
+stage "g++ build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONEBROOK_WERROR=ON \
   -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-echo "== clang, AddressSanitizer + UndefinedBehaviorSanitizer"
+stage "clang, AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON -DTONEBROOK_SANITIZE=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build-asan
@@ -31,15 +34,18 @@ LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-echo "== clang, ThreadSanitizer"
+stage "clang, ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON -DTONEBROOK_TSAN=ON \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build-tsan
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTONEBROOK_BENCH=OFF
+# Only the programs that run here: those of the label `threads`.
+threads_tests=$(find tests -name '*_threads_test.cpp' -exec basename {} .cpp \; | sort)
+# shellcheck disable=SC2086
+cmake --build build-tsan --target $threads_tests
 TSAN_OPTIONS="halt_on_error=1:suppressions=$root/scripts/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threads
 
-fuzz_seconds=${TONEBROOK_FUZZ_SECONDS:-20}
-echo "== clang, libFuzzer: WAV loader, bytebeat engine, texture packer, atlas sheets, image files (${fuzz_seconds} s each)"
+fuzz_seconds=${TONEBROOK_FUZZ_SECONDS:-15}
+stage "clang, libFuzzer: WAV loader, bytebeat engine, C formulas, texture packer, atlas sheets, image files (${fuzz_seconds} s each)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTONEBROOK_WERROR=ON -DTONEBROOK_SANITIZE=ON \
   -DTONEBROOK_FUZZ=ON -DTONEBROOK_TESTS=OFF -DTONEBROOK_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
@@ -70,4 +76,4 @@ fuzz texture_atlas_fuzz 4096
 fuzz atlas_sheet_fuzz 4096
 fuzz image_load_fuzz 4096 fuzz/corpus/image
 
-echo "== all tests passed"
+stage "all tests passed"
