@@ -66,3 +66,12 @@ void draw_set_display(DRAW_DISPLAY_SIZE width, DRAW_DISPLAY_SIZE height, DRAW_DI
   display_height = height ? height : default_height;
   display_flip = flip ? flip : no_flip;
 }
+
+void draw_set_blending(int on) {
+  if (on) {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  } else {
+    glDisable(GL_BLEND);
+  }
+}

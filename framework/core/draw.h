@@ -30,6 +30,10 @@ void draw_clear_ex(float r, float g, float b, float a);
 void draw_reset();
 // Presents the frame (the platform's buffer swap).
 void draw_flip();
+// Turns blending off (0), for drawing that is opaque (a renderer then need
+// not read back what lies under it), or on again (non-zero) with
+// draw_reset's function. Whoever turns it off turns it on again.
+void draw_set_blending(int on);
 
 // The display as the platform reports it: its size for draw_reset and how
 // draw_flip presents a frame. wrapper_init installs the platform's; a null

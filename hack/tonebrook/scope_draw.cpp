@@ -285,7 +285,11 @@ void ScopeView::draw(ScopeModel& model) {
     sprite_batch_plot(&part, 0, 0);
     x += run.count;
   }
+  // The picture is opaque: drawn without blending, which the software
+  // renderer would otherwise do for each of its texels.
+  draw_set_blending(0);
   sprite_batch_draw(raster);
+  draw_set_blending(1);
 
   // The text.
   auto text = [&](double tx, double ty, std::string_view s, const SCOPE_COLOUR& colour, int alignment) {

@@ -17,7 +17,8 @@
 // Threads: main thread only (the GL context's); never from the mixing hook.
 //
 // GL state: as the modules it uses: poly_draw_end leaves texturing off,
-// the sprite batches turn it on again; everything else is draw_reset's.
+// the sprite batches turn it on again; the picture is drawn with blending
+// off, which is then turned on again; everything else is draw_reset's.
 // Atlases SCOPE_FONT_ATLAS and SCOPE_RASTER_ATLAS of the table are the
 // view's once it is open, and 95 records of the sprite table each time it
 // opens.
