@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -106,6 +107,17 @@ void RecordRing::drain_last(const SOUND& sound, const SILENCE& silence) {
 // The recording
 
 namespace {
+
+// What becomes of the recording, as a line that shows even when the log is
+// quiet.
+__attribute__((format(printf, 1, 2))) void say(const char* fmt, ...) {
+  std::array<char, 1024> line{};
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(line.data(), line.size(), fmt, args);
+  va_end(args);
+  kel_log_notice("%s\n", line.data());
+}
 
 // A file name as the log shows it: no byte of it reaches the terminal raw.
 std::string shown(const std::string& path) { return kel_escape_name(path.c_str()); }
@@ -244,7 +256,7 @@ bool Recording::start(const char* tune_file, std::string* error) {
 }
 
 void Recording::stop_sound(const std::string& why) {
-  kel_log_line("the recording stopped at %.2f s: %s; the music plays on, '%s' keeps what was recorded, and '%s' goes "
+  say("the recording stopped at %.2f s: %s; the music plays on, '%s' keeps what was recorded, and '%s' goes "
                "on with what is played",
                seconds(header_frames_), why.c_str(), shown(wav_part_).c_str(), shown(edits_part_).c_str());
   // The header stays as it was last written: it counts only frames that
@@ -284,7 +296,7 @@ void Recording::write_sound(std::span<const STEREO_FRAME16> frames) {
 
 void Recording::write_silence(uint64_t at, uint64_t frames) {
   silent_frames_ += frames;
-  kel_log_line("the recording fell behind: %.3f s at %.2f s are silence in it", seconds(frames), seconds(at));
+  say("the recording fell behind: %.3f s at %.2f s are silence in it", seconds(frames), seconds(at));
   static constexpr std::array<STEREO_FRAME16, 1024> kZeros{};
   while (frames > 0 && wav_) {
     const auto n = static_cast<std::size_t>(std::min<uint64_t>(frames, kZeros.size()));
@@ -306,7 +318,7 @@ void Recording::bring_header_up_to_date() {
 void Recording::write_line(const std::string& text) {
   if (!edits_) return;
   if (std::fputs(text.c_str(), edits_) >= 0 && std::fputc('\n', edits_) != EOF && std::fflush(edits_) == 0) return;
-  kel_log_line("the edits stopped: cannot write '%s': %s; the music plays on", shown(edits_part_).c_str(),
+  say("the edits stopped: cannot write '%s': %s; the music plays on", shown(edits_part_).c_str(),
                reason().c_str());
   std::fclose(edits_);
   edits_ = nullptr;
@@ -366,26 +378,26 @@ bool Recording::finish() {
   if (edits_ && std::fclose(edits_) != 0) whole = false;
   wav_ = edits_ = nullptr;
   if (ring_.buffer_size_changed())
-    kel_log_line("the sound device changed its buffer size while recording, so a replay of '%s' may differ from "
+    say("the sound device changed its buffer size while recording, so a replay of '%s' may differ from "
                  "the recording",
                  shown(edits_part_).c_str());
   if (silent_frames_ > 0)
-    kel_log_line("in all %.3f s of the recording are silence where it fell behind", seconds(silent_frames_));
+    say("in all %.3f s of the recording are silence where it fell behind", seconds(silent_frames_));
   if (!whole) {
-    kel_log_line("the recording is not whole: '%s' and '%s' stay as they are, and '%s' was not replaced",
+    say("the recording is not whole: '%s' and '%s' stay as they are, and '%s' was not replaced",
                  shown(wav_part_).c_str(), shown(edits_part_).c_str(), shown(wav_path_).c_str());
     return false;
   }
   if (std::rename(wav_part_.c_str(), wav_path_.c_str()) != 0) {
-    kel_log_line("cannot put '%s' in place as '%s': %s", shown(wav_part_).c_str(), shown(wav_path_).c_str(), reason().c_str());
+    say("cannot put '%s' in place as '%s': %s", shown(wav_part_).c_str(), shown(wav_path_).c_str(), reason().c_str());
     return false;
   }
   if (std::rename(edits_part_.c_str(), edits_path_.c_str()) != 0) {
-    kel_log_line("cannot put '%s' in place as '%s': %s", shown(edits_part_).c_str(), shown(edits_path_).c_str(),
+    say("cannot put '%s' in place as '%s': %s", shown(edits_part_).c_str(), shown(edits_path_).c_str(),
                  reason().c_str());
     return false;
   }
-  kel_log_line("recorded %.2f s to '%s', and what was played when to '%s'", seconds(ring_.drained()),
+  say("recorded %.2f s to '%s', and what was played when to '%s'", seconds(ring_.drained()),
                shown(wav_path_).c_str(), shown(edits_path_).c_str());
   return true;
 }
