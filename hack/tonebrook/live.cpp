@@ -34,27 +34,12 @@ bool same_wish(SKREEL_COMMAND_KIND a, SKREEL_COMMAND_KIND b) {
 }
 
 uint32_t send(const Wish& w) {
-  switch (w.kind) {
-    case SKREEL_TUNE: {
-      const uint32_t seq = skreel_send_tune(w.url.c_str(), w.value);
-      if (seq != 0) {
-        sent_tunes.emplace_back(seq, w.url);
-        started = true;
-      }
-      return seq;
-    }
-    case SKREEL_SILENCE:
-      return skreel_send_silence();
-    case SKREEL_VOLUME:
-      return skreel_send_volume(w.value);
-    case SKREEL_PAUSE:
-      return skreel_send_pause(w.value != 0.0f ? 1 : 0);
-    case SKREEL_RESTART:
-      return skreel_send_restart();
-    case SKREEL_INPUTS:
-      return skreel_send_inputs(w.inputs.data());
+  const uint32_t seq = skreel_send(w.kind, w.value, w.inputs.data(), w.url.c_str());
+  if (seq != 0 && w.kind == SKREEL_TUNE) {
+    sent_tunes.emplace_back(seq, w.url);
+    started = true;
   }
-  return 0;
+  return seq;
 }
 
 void send_waiting() {

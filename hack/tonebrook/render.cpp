@@ -10,9 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
 #include "framework/platforms/sdl/wrapper_music.h"
-#include "framework/core/kel_shared.h"
 #include "keltoolkit/skreelplayer/skreel.h"
 #include "keltoolkit/skreelplayer/skreel_live.h"
 
@@ -62,30 +62,37 @@ int64_t now_ms() {
 
 }  // namespace
 
-uint64_t render_tune(const char* url, float tune_rate, unsigned rate, uint64_t frames, const RENDER_SINK& sink) {
-  const int per_buffer = static_cast<int>(std::max(1u, wrapper_default_buffer_frames(rate)));
+uint64_t render_buffers(unsigned rate, unsigned buffer_frames, uint64_t frames, const RENDER_BEFORE& before,
+                        const RENDER_SINK& sink) {
+  const unsigned per_buffer = std::max(1u, buffer_frames);
   std::vector<int16_t> buffer(static_cast<std::size_t>(per_buffer) * 2);
-
-  // As the live player starts: the filter at rest and a reset, then the tune
-  // sent, so that the first buffer takes it up.
+  // As the live player starts: the filter at rest, a reset, and no callback
+  // until the first tune is sent.
   skreel_reset_filter();
   skreel_reset();
-  skreel_send_tune(url, tune_rate);
+  kel_set_skreel_callback(nullptr);
   uint64_t done = 0;
   while (done < frames) {
+    const bool sent = before(done);
     std::fill(buffer.begin(), buffer.end(), int16_t{0});
     kel_set_stream_frame(done);
-    skreelplayer_callback(buffer.data(), per_buffer, static_cast<int>(rate));
-    if (done == 0) kel_log_flush_deferred();
-    const auto piece = static_cast<std::size_t>(std::min<uint64_t>(static_cast<uint64_t>(per_buffer), frames - done));
+    if (KEL_SKREEL_CALLBACK callback = kel_settings.callback_skreel.load())
+      callback(buffer.data(), static_cast<int>(per_buffer), static_cast<int>(rate));
+    for (SKREELEVENT event; skreel_take_event(&event);) {
+    }
+    if (sent) kel_log_flush_deferred();
+    const auto piece = static_cast<std::size_t>(std::min<uint64_t>(per_buffer, frames - done));
     if (!sink(buffer.data(), piece)) break;
     done += piece;
   }
   kel_set_skreel_callback(nullptr);
-  for (SKREELEVENT event; skreel_take_event(&event);) {
-  }
   kel_log_flush_deferred();
   return done;
+}
+
+uint64_t render_tune(const char* url, float tune_rate, unsigned rate, uint64_t frames, const RENDER_SINK& sink) {
+  const auto send_tune = [&](uint64_t frame) { return frame == 0 && skreel_send_tune(url, tune_rate) != 0; };
+  return render_buffers(rate, wrapper_default_buffer_frames(rate), frames, send_tune, sink);
 }
 
 // ---------------------------------------------------------------------------

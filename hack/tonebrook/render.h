@@ -25,17 +25,31 @@
 // right) of signed 16-bit samples. Returns false to stop the rendering.
 using RENDER_SINK = std::function<bool(const int16_t* stereo, std::size_t frames)>;
 
+// Called before each buffer with the stream frame it starts at, to send the
+// player what changes there (skreel_live.h). Returns true when it sent
+// something: the decoder's lines are then written to the log after that
+// buffer.
+using RENDER_BEFORE = std::function<bool(uint64_t frame)>;
+
+// Renders `frames` frames at `rate` Hz in buffers of `buffer_frames` into
+// `sink`, as the live player's stream plays them: from the state a freshly
+// started player has (the engine's output filter cleared, skreel_reset, no
+// callback installed), each buffer starts with `before`, the stream's frame
+// count (kel_stream_frame) at its first frame, then runs the installed
+// bytebeat callback, as the mixing hook does, and the player's answers are
+// taken. Returns the number of frames handed to the sink: `frames`, or
+// fewer when the sink stopped. Leaves the callback uninstalled.
+uint64_t render_buffers(unsigned rate, unsigned buffer_frames, uint64_t frames, const RENDER_BEFORE& before,
+                        const RENDER_SINK& sink);
+
 // Renders `frames` frames of the tune in `url` (URL text, as tune_compile
 // gives it; kept by the caller until the call returns), whose `t` runs at
 // `tune_rate` steps a second, at `rate` Hz into `sink`, in pieces of at most
 // one buffer. The tune is sent to the player as the live player sends it
-// (skreel_send_tune) and taken up by the first buffer; the stream's frame
-// count (kel_stream_frame) runs from 0. The engine's decoder lines are
-// written to the log before the first piece is handed on. Returns the
-// number of frames handed to the sink: `frames`, or fewer when the sink
-// stopped. Whatever the engine played before in this process, a rendering
-// starts as a freshly started player does: the engine's output filter
-// cleared, then skreel_reset; it leaves the callback uninstalled.
+// (skreel_send_tune) and taken up by the first buffer, in buffers of the
+// size the live player's stream has at that rate (render_buffers). The
+// engine's decoder lines are written to the log before the first piece is
+// handed on.
 uint64_t render_tune(const char* url, float tune_rate, unsigned rate, uint64_t frames, const RENDER_SINK& sink);
 
 // What the tools render: the sound's rate and length, the top of its

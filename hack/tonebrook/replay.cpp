@@ -11,7 +11,6 @@
 
 #include "framework/core/escape.h"
 #include "framework/core/kel_assert.h"
-#include "framework/core/kel_shared.h"
 #include "framework/core/log.h"
 #include "hack/tonebrook/options.h"
 #include "keltoolkit/skreelplayer/skreel.h"
@@ -166,25 +165,6 @@ bool read_values(SKREEL_COMMAND_KIND kind, Words& words, PERFORMANCE_EDIT* edit,
       return true;
   }
   return false;
-}
-
-// Sends one edit to the player as the live player sent it.
-uint32_t send(const PERFORMANCE_EDIT& edit) {
-  switch (edit.kind) {
-    case SKREEL_TUNE:
-      return skreel_send_tune(edit.url.c_str(), edit.value);
-    case SKREEL_SILENCE:
-      return skreel_send_silence();
-    case SKREEL_VOLUME:
-      return skreel_send_volume(edit.value);
-    case SKREEL_PAUSE:
-      return skreel_send_pause(edit.value != 0.0f ? 1 : 0);
-    case SKREEL_RESTART:
-      return skreel_send_restart();
-    case SKREEL_INPUTS:
-      return skreel_send_inputs(edit.inputs.data());
-  }
-  return 0;
 }
 
 bool read_file(const char* path, std::string* text, std::string* error) {
@@ -359,38 +339,20 @@ bool performance_parse(std::string_view text, PERFORMANCE* out, std::string* err
 }
 
 uint64_t replay_render(const PERFORMANCE& performance, uint64_t frames, const RENDER_SINK& sink) {
-  const unsigned per_buffer = std::max(1u, performance.buffer_frames);
-  std::vector<int16_t> buffer(static_cast<std::size_t>(per_buffer) * 2);
-  // As the live player starts: the filter at rest, a reset, and no
-  // callback until the first tune is sent.
-  skreel_reset_filter();
-  skreel_reset();
-  kel_set_skreel_callback(nullptr);
   std::size_t next = 0;
-  uint64_t done = 0;
-  while (done < frames) {
+  const auto send_edits = [&](uint64_t frame) {
     bool sent = false;
-    for (; next < performance.edits.size() && performance.edits[next].frame <= done; ++next) {
+    for (; next < performance.edits.size() && performance.edits[next].frame <= frame; ++next) {
       // The parser lets no more edits share a frame than the engine takes
       // at once, and every answer is taken after each buffer.
-      const uint32_t seq = send(performance.edits[next]);
+      const PERFORMANCE_EDIT& edit = performance.edits[next];
+      const uint32_t seq = skreel_send(edit.kind, edit.value, edit.inputs.data(), edit.url.c_str());
       KEL_ASSERT(seq != 0);
       sent = true;
     }
-    std::fill(buffer.begin(), buffer.end(), int16_t{0});
-    kel_set_stream_frame(done);
-    if (KEL_SKREEL_CALLBACK callback = kel_settings.callback_skreel.load())
-      callback(buffer.data(), static_cast<int>(per_buffer), static_cast<int>(performance.rate));
-    for (SKREELEVENT event; skreel_take_event(&event);) {
-    }
-    if (sent) kel_log_flush_deferred();
-    const auto piece = static_cast<std::size_t>(std::min<uint64_t>(per_buffer, frames - done));
-    if (!sink(buffer.data(), piece)) break;
-    done += piece;
-  }
-  kel_set_skreel_callback(nullptr);
-  kel_log_flush_deferred();
-  return done;
+    return sent;
+  };
+  return render_buffers(performance.rate, performance.buffer_frames, frames, send_edits, sink);
 }
 
 int replay_prepare(const COMMAND_LINE& line, RENDER_JOB* job) {

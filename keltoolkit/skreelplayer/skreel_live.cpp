@@ -156,6 +156,24 @@ uint32_t skreel_send_inputs(const VAL32 inputs[4]) {
   return publish(*c);
 }
 
+uint32_t skreel_send(SKREEL_COMMAND_KIND kind, float value, const VAL32* inputs, const char* url) {
+  switch (kind) {
+    case SKREEL_TUNE:
+      return skreel_send_tune(url, value);
+    case SKREEL_SILENCE:
+      return skreel_send_silence();
+    case SKREEL_VOLUME:
+      return skreel_send_volume(value);
+    case SKREEL_PAUSE:
+      return skreel_send_pause(value != 0.0f ? 1 : 0);
+    case SKREEL_RESTART:
+      return skreel_send_restart();
+    case SKREEL_INPUTS:
+      return skreel_send_inputs(inputs);
+  }
+  return 0;
+}
+
 int skreel_take_event(SKREELEVENT* event) {
   const uint32_t read = events_read.load(std::memory_order_relaxed);
   if (read == events_written.load(std::memory_order_acquire)) return 0;

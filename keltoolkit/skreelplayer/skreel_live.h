@@ -68,6 +68,13 @@ uint32_t skreel_send_pause(int paused);
 uint32_t skreel_send_restart(void);
 uint32_t skreel_send_inputs(const VAL32 inputs[4]);
 
+// Any of the commands above by its kind, with what it carries: `value` (the
+// tune's rate, the volume, or the pause as 1 or 0), `inputs` (four words,
+// for SKREEL_INPUTS) and `url` (for SKREEL_TUNE); what a kind does not use
+// is not read. For a sender that keeps its commands as data (a queue of
+// them, an edits file). Returns what the sender of that kind returns.
+uint32_t skreel_send(SKREEL_COMMAND_KIND kind, float value, const VAL32* inputs, const char* url);
+
 // Takes the oldest event that the audio side has left. Returns 1 with it in
 // `event`, 0 when there is none. Events come in the order of the commands.
 int skreel_take_event(SKREELEVENT* event);
