@@ -103,11 +103,6 @@ void on_key(int key) {
     case K_MINUS:
       step_volume(-1);
       break;
-    case K_ESC:
-      // The platform quits on a held Esc too, but a press and release
-      // within one logic update leaves no key held.
-      kel_quit();
-      break;
     default:
       break;
   }

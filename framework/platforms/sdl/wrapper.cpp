@@ -75,6 +75,11 @@ void queue_event(int type, int keyid, int id, float x, float y) {
   input_add_event(&e);
 }
 
+// An Esc press seen by the last drain. It quits at the next update as a
+// held Esc does, however short the press was: one let go within the same
+// logic update never shows as held.
+bool escape_pressed = false;
+
 // Drains SDL's event queue into the input ring.
 void check_events() {
   SDL_Event ev;
@@ -82,6 +87,7 @@ void check_events() {
     switch (ev.type) {
       case SDL_KEYDOWN:
         queue_event(INPUT_DOWN, translate_symbol(ev.key.keysym.sym), 0, 0, 0);
+        if (ev.key.keysym.sym == SDLK_ESCAPE) escape_pressed = true;
         break;
       case SDL_KEYUP:
         queue_event(INPUT_UP, translate_symbol(ev.key.keysym.sym), 0, 0, 0);
@@ -188,8 +194,10 @@ void wrapper_reset_opengl_matrix(float w, float h) {
 }
 
 void wrapper_handle_events() {
+  const bool pressed = escape_pressed;
+  escape_pressed = false;
   check_events();
-  if (keys[K_ESC]) kel_quit();
+  if (keys[K_ESC] || pressed) kel_quit();
 }
 
 double wrapper_get_seconds() { return static_cast<double>(clock_ms()) / 1000.0; }

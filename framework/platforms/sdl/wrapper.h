@@ -35,8 +35,8 @@ int wrapper_set_fullscreen(int set);
 // Scales the model-view matrix so that a logical w x h area fills the
 // window (0 for either means the display size).
 void wrapper_reset_opengl_matrix(float w, float h);
-// Drains SDL's events into the input queue; SDL_QUIT and a held Esc key
-// request quit.
+// Drains SDL's events into the input queue; SDL_QUIT requests quit, and so
+// does Esc at the next call after its press, held or already let go.
 void wrapper_handle_events();
 
 // Seconds since the program started (from the platform clock, which counts

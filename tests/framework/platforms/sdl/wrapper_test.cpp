@@ -112,6 +112,15 @@ TEST_F(Wrapper, EscapeQuitsOnTheUpdateAfterItWasPressed) {
   EXPECT_TRUE(kel_is_quit());
 }
 
+TEST_F(Wrapper, AnEscapeLetGoWithinOneUpdateQuitsTooOnTheNext) {
+  push_key(SDL_KEYDOWN, SDLK_ESCAPE);
+  push_key(SDL_KEYUP, SDLK_ESCAPE);
+  drain();
+  EXPECT_FALSE(kel_is_quit());
+  wrapper_handle_events();
+  EXPECT_TRUE(kel_is_quit());
+}
+
 TEST_F(Wrapper, TicksAtARate) {
   fake_clock::set(2500);
   EXPECT_EQ(wrapper_get_ticks(60), 150u);
